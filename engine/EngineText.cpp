@@ -1,0 +1,27 @@
+#include "EngineText.h"
+
+namespace {
+const char KillFailed[] = "Kill Failed";
+const char Deleted[] = "Deleted";
+const char DelayDelete[] = "Delay Delete";
+// Plain ASCII colons: any other code page would show the CP936 full-width
+// colon as stray characters.
+const char SummaryFormatEnglish[] = "Complete!\nFiles: %d\nInfected: %d\nKill failed: %d\n";
+const char SummaryCaptionEnglish[] = "Message";
+}  // namespace
+
+const char* const StatusWords[12] = {
+    KillFailedZhCn, KillFailed, KillFailed, KillFailed,
+    DeletedZhCn, Deleted, Deleted, Deleted,
+    DelayDeleteZhCn, DelayDelete, DelayDelete, DelayDelete,
+};
+
+const char* const SummaryFormat[4] = {
+    SummaryFormatZhCn, SummaryFormatEnglish, SummaryFormatEnglish, SummaryFormatEnglish,
+};
+
+const char* const SummaryCaption[4] = {
+    SummaryCaptionZhCn, SummaryCaptionEnglish, SummaryCaptionEnglish, SummaryCaptionEnglish,
+};
+
+const char DetectionName[] = "Worm.Win32.Tavok";

@@ -1,0 +1,17 @@
+// Texts that the scan engine shows, one column per LanguageIndex, each in
+// its language's ANSI code page.
+#pragma once
+
+// Indexed by outcome * 4 + language.
+extern const char* const StatusWords[12];
+// Three %d fields: files, infected, not removed.
+extern const char* const SummaryFormat[4];
+extern const char* const SummaryCaption[4];
+extern const char DetectionName[];
+
+// The code-page units that hold the non-ASCII columns.
+extern const char KillFailedZhCn[];
+extern const char DeletedZhCn[];
+extern const char DelayDeleteZhCn[];
+extern const char SummaryFormatZhCn[];
+extern const char SummaryCaptionZhCn[];

@@ -1,0 +1,8 @@
+// Compiled with -fexec-charset=CP936.
+#include "EngineText.h"
+
+const char KillFailedZhCn[] = "清除失败";
+const char DeletedZhCn[] = "删除成功";
+const char DelayDeleteZhCn[] = "重启后删除";
+const char SummaryFormatZhCn[] = "扫描完毕！\n扫描文件：%d\n发现病毒：%d\n清除失败：%d\n";
+const char SummaryCaptionZhCn[] = "提示";

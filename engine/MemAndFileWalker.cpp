@@ -1,0 +1,201 @@
+#include "MemAndFileWalker.h"
+
+#include "EngineText.h"
+#include "Handle.h"
+
+#include <winioctl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+int EnableDebugPrivilege(int on)
+{
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &rawToken))
+        return 0;
+    KernelHandle token(rawToken);
+
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid);
+    privileges.Privileges[0].Attributes = on ? SE_PRIVILEGE_ENABLED : 0;
+    // The last error alone tells whether the token holds the privilege.
+    AdjustTokenPrivileges(token.Get(), FALSE, &privileges, sizeof privileges, nullptr, nullptr);
+    return GetLastError() == ERROR_SUCCESS ? 1 : 0;
+}
+
+bool IsUsbVolume(char letter)
+{
+    char volume[16] = {};
+    std::snprintf(volume, sizeof volume, "\\\\?\\%c:", letter);
+    FileHandle device(CreateFileA(volume, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!device)
+        return false;
+
+    constexpr DWORD DescriptorBufferSize = 551;
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[DescriptorBufferSize]());
+    if (!buffer)
+        return false;
+    auto* descriptor = reinterpret_cast<STORAGE_DEVICE_DESCRIPTOR*>(buffer.get());
+    descriptor->Size = DescriptorBufferSize;
+
+    STORAGE_PROPERTY_QUERY query = {};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    DWORD returned = 0;
+    const BOOL answered = DeviceIoControl(device.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, 12,
+                                          buffer.get(), DescriptorBufferSize, &returned, nullptr);
+    // A short answer that stops before BusType says nothing about the bus.
+    return answered == TRUE &&
+           returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof descriptor->BusType &&
+           descriptor->BusType == BusTypeUsb;
+}
+
+DWORD WINAPI ScanThreadProc(LPVOID parameter)
+{
+    auto* context = static_cast<ScanContext*>(parameter);
+    {
+        MemAndFileWalker walker(context);
+        walker.RunScan();
+    }
+    if (context)
+        context->Release();
+    return 0;
+}
+
+MemAndFileWalker::MemAndFileWalker(ScanContext* context_, const SignatureSet& signatures)
+    : context(context_), files(0), infected(0), deleted(0), signatures_(signatures)
+{
+    EnableDebugPrivilege(1);
+}
+
+MemAndFileWalker::~MemAndFileWalker()
+{
+    EnableDebugPrivilege(0);
+}
+
+void MemAndFileWalker::RunScan()
+{
+    if (!context)
+        return;
+    // An allocation failure ends the pass it happens in; the scan still
+    // returns the dialog to idle and shows what it counted.
+    if (!context->StopRequested()) {
+        try {
+            ScanMemory();
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    if (!context->StopRequested()) {
+        try {
+            ScanDrives();
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    context->SetProgressPos(0);
+    context->SetStatusText("");
+    context->NotifyScanDone();
+    ShowSummary();
+}
+
+void MemAndFileWalker::ShowSummary() const
+{
+    const UINT language = context->language < LanguageCount ? context->language : LanguageEnglish;
+    char summary[256] = {};
+    std::snprintf(summary, sizeof summary, SummaryFormat[language], static_cast<int>(files),
+                  static_cast<int>(infected), static_cast<int>(infected - deleted));
+    MessageBoxA(context->progressBar, summary, SummaryCaption[language], MB_OK);
+}
+
+int MemAndFileWalker::OnFile(int fromMemory, const char* path)
+{
+    const UINT n = ++files;
+    if (n % 100 == 0) {
+        // Built piece by piece: a path is never a format and has no length limit.
+        std::string status = std::to_string(static_cast<int>(n));
+        status += ' ';
+        if (fromMemory)
+            status += "Memory>>";
+        status += path;
+        context->SetStatusText(status.c_str());
+    }
+    if (!MatchFile(path, signatures_))
+        return 1;
+
+    ++infected;
+    const ScanOutcome outcome = Remediate(path);
+    const UINT language = context->language < LanguageCount ? context->language : LanguageEnglish;
+    context->AddResultRow(path, DetectionName, StatusWords[outcome * 4 + language]);
+    return 1;
+}
+
+ScanOutcome MemAndFileWalker::Remediate(const char* path)
+{
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileA(path)) {
+        ++deleted;
+        return OutcomeDeleted;
+    }
+    if (MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return OutcomeDelayDelete;
+    return OutcomeKillFailed;
+}
+
+void MemAndFileWalker::ScanDrives()
+{
+    context->SetProgressRange(0, 23);
+    context->SetProgressStep(1);
+    for (char letter = firstDrive; letter <= lastDrive; ++letter) {
+        context->StepProgress();
+        if (context->StopRequested())
+            return;
+        if (!isUsbVolume(letter)) {
+            const char root[3] = {letter, ':', '\0'};
+            ScanDirectory(root);
+        }
+    }
+}
+
+void MemAndFileWalker::ScanDirectory(const char* dir)
+{
+    std::string path(dir);
+    WalkDirectory(path);
+}
+
+// path holds the directory on entry and again on return; entries are
+// appended to it in place, so one buffer serves the whole walk.
+void MemAndFileWalker::WalkDirectory(std::string& path)
+{
+    const size_t length = path.size();
+    path += "\\*";
+    WIN32_FIND_DATAA entry = {};
+    const HANDLE first = FindFirstFileA(path.c_str(), &entry);
+    path.resize(length);
+    if (first == INVALID_HANDLE_VALUE || first == nullptr)
+        return;
+    FindHandle find(first);
+
+    do {
+        if (context->StopRequested())
+            break;
+        // Junctions and symbolic links are not followed: one may loop back
+        // to an ancestor.
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            continue;
+        const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isDirectory && (std::strcmp(entry.cFileName, ".") == 0 ||
+                            std::strcmp(entry.cFileName, "..") == 0))
+            continue;
+
+        path += '\\';
+        path += entry.cFileName;
+        if (isDirectory)
+            WalkDirectory(path);
+        else
+            OnFile(0, path.c_str());
+        path.resize(length);
+    } while (FindNextFileA(find.Get(), &entry));
+}

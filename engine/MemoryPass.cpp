@@ -1,0 +1,6 @@
+#include "MemAndFileWalker.h"
+
+// The memory pass: every module file of every running process.
+void MemAndFileWalker::ScanMemory()
+{
+}

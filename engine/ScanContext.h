@@ -1,0 +1,51 @@
+// The record shared by the main dialog and the scan worker, and the
+// operations through which the worker drives the dialog's controls.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+// Sent by the worker to the main dialog when a scan has ended.
+constexpr UINT WM_SCAN_DONE = WM_USER + 100;
+
+// Column of every text table: 0 simplified Chinese, 1 English,
+// 2 traditional Chinese, 3 Japanese.
+enum LanguageIndex : UINT {
+    LanguageZhCn = 0,
+    LanguageEnglish = 1,
+    LanguageZhTw = 2,
+    LanguageJapanese = 3,
+    LanguageCount = 4
+};
+
+LanguageIndex LanguageIndexFromLangId(LANGID id);
+LanguageIndex SystemLanguageIndex();
+
+struct ScanContext {
+    ScanContext(HWND progressBar, HWND statusLine, HWND resultList);
+
+    void SetProgressRange(int low, int high) const;
+    void SetProgressPos(int pos) const;
+    void SetProgressStep(int step) const;
+    void StepProgress() const;
+    void SetStatusText(const char* text) const;
+    void AddResultRow(const char* path, const char* name, const char* outcome);
+    void NotifyScanDone() const;
+
+    bool StopRequested() const { return stopFlag.load(std::memory_order_relaxed) != 0; }
+    void RequestStop() { stopFlag.store(1, std::memory_order_relaxed); }
+
+    // The dialog holds one reference and each worker another, so that the
+    // record outlives whichever of them finishes last.
+    void AddRef() { references.fetch_add(1, std::memory_order_relaxed); }
+    void Release();
+
+    HWND statusLine;
+    HWND progressBar;
+    HWND resultList;
+    UINT rowCount;
+    UINT language;
+    std::atomic<UINT> stopFlag;
+    std::atomic<LONG> references;
+};

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Makes a private Wine prefix (null display driver, no drive letter for the
+# host's root) and starts a persistent wineserver for it.
+#   wine-prefix.sh start PREFIX   |   wine-prefix.sh stop PREFIX
+set -euo pipefail
+action=$1
+mkdir -p "$2"
+export WINEPREFIX=$(cd "$2" && pwd)
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+server=/usr/lib/wine/wineserver
+
+case "$action" in
+start)
+  if [ ! -f "$WINEPREFIX/.tavok-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    "$wine" wineboot.exe --init </dev/null >/dev/null 2>&1
+    "$server" -w
+    if [ "${3:-}" != "--display" ]; then
+      "$wine" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    fi
+    "$server" -w
+    # The first start under a new locale rewrites the prefix's locale
+    # settings; do that once here, one locale after another.
+    for locale in zh_CN en_US zh_TW ja_JP zh_HK; do
+      LC_ALL=$locale.UTF-8 "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+      "$server" -w
+    done
+    touch "$WINEPREFIX/.tavok-ready"
+  fi
+  # Never let a scan reach the host's file system.
+  rm -f "$WINEPREFIX/dosdevices/z:" "$WINEPREFIX/dosdevices/z::"
+  # Answers with an error when a server of this prefix already runs.
+  "$server" -p </dev/null >/dev/null 2>&1 || true
+  ;;
+stop)
+  "$server" -k </dev/null >/dev/null 2>&1 || true
+  ;;
+esac

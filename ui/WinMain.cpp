@@ -1,0 +1,7 @@
+#include "MemAndFileWalker.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    ScanThreadProc(nullptr);
+    return 0;
+}
