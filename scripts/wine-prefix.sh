@@ -34,6 +34,9 @@ start)
   rm -f "$WINEPREFIX/dosdevices/z:" "$WINEPREFIX/dosdevices/z::"
   # Answers with an error when a server of this prefix already runs.
   "$server" -p </dev/null >/dev/null 2>&1 || true
+  # Start Wine's own background processes now, with their output going
+  # nowhere: inherited by a test, they would hold its output pipe open.
+  "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
   ;;
 stop)
   "$server" -k </dev/null >/dev/null 2>&1 || true
