@@ -55,5 +55,5 @@ private:
     ScanOutcome Remediate(const char* path);
     void ShowSummary() const;
 
-    const SignatureSet& signatures_;
+    const SignatureSet signatures_;
 };

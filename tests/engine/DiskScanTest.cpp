@@ -1,0 +1,359 @@
+// Whole scans and disk walks over generated trees, with a test table.
+#include "MemAndFileWalker.h"
+#include "Reference.h"
+#include "ScanHost.h"
+#include "TempTree.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Records every visit; can ask for a stop after the n-th file on disk.
+class RecordingWalker : public MemAndFileWalker {
+public:
+    using MemAndFileWalker::MemAndFileWalker;
+
+    int OnFile(int fromMemory, const char* path) override
+    {
+        (fromMemory ? memoryPaths : diskPaths).push_back(path);
+        const int result = MemAndFileWalker::OnFile(fromMemory, path);
+        if (!fromMemory && stopAfterDiskFiles != 0 && diskPaths.size() == stopAfterDiskFiles)
+            context->RequestStop();
+        return result;
+    }
+
+    std::vector<std::string> memoryPaths;
+    std::vector<std::string> diskPaths;
+    size_t stopAfterDiskFiles = 0;
+};
+
+struct Infection {
+    std::string bytes = UniqueBytes(1300);
+    std::string larger = UniqueBytes(524288 * 2 + 100);
+    std::vector<SignatureEntry> rows{RowFor(bytes), RowFor(larger)};
+    SignatureSet Set() const { return {rows.data(), rows.size()}; }
+};
+
+size_t CountFiles(const std::string& dir)
+{
+    size_t count = 0;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        const std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            count += CountFiles(dir + "\\" + name);
+        else
+            ++count;
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return count;
+}
+
+std::wstring WidePath(const std::string& path)
+{
+    return Widen(path);
+}
+
+}  // namespace
+
+TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
+{
+    TempTree tree;
+    Infection infection;
+    // Clean files, among them one of a signature size with other content.
+    for (int i = 0; i < 30; ++i)
+        tree.WriteFile("clean\\sub" + std::to_string(i % 4) + "\\f" + std::to_string(i), 100 + i * 37, i);
+    std::string nearMiss = infection.bytes;
+    nearMiss[600] ^= 0x10;
+    const std::string nearMissPath = tree.WriteFile("clean\\near-miss.exe", nearMiss);
+    const std::string plain = tree.WriteFile("a\\b\\worm.exe", infection.bytes);
+    const std::string larger = tree.WriteFile("a\\c\\worm2.dll", infection.larger);
+    const std::string readOnly = tree.WriteFile("a\\readonly.exe", infection.bytes);
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
+    const std::string held = tree.WriteFile("held\\in-use.exe", infection.bytes);
+    // Held open without delete sharing, as a running program holds its image.
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const size_t total = CountFiles(tree.Root());
+
+    ScanHost host;
+    RecordingWalker walker(&host.Context(), infection.Set());
+    host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+    EXPECT_EQ(walker.files, total);
+    EXPECT_EQ(walker.infected, 4u);
+    EXPECT_EQ(walker.deleted, 3u);
+    CloseHandle(holder);
+
+    const auto rows = host.Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    std::vector<std::pair<std::wstring, std::wstring>> found;
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.name, L"Worm.Win32.Tavok");
+        found.emplace_back(row.path, row.outcome);
+    }
+    auto outcomeOf = [&](const std::string& path) {
+        for (const auto& f : found)
+            if (f.first == WidePath(path))
+                return f.second;
+        return std::wstring(L"(no row)");
+    };
+    EXPECT_EQ(outcomeOf(plain), L"Deleted");
+    EXPECT_EQ(outcomeOf(larger), L"Deleted");
+    EXPECT_EQ(outcomeOf(readOnly), L"Deleted");
+    EXPECT_EQ(outcomeOf(held), L"Delay Delete");
+    EXPECT_FALSE(FileExists(plain));
+    EXPECT_FALSE(FileExists(larger));
+    EXPECT_FALSE(FileExists(readOnly));
+    EXPECT_TRUE(FileExists(held));
+    EXPECT_TRUE(FileExists(nearMissPath));
+    EXPECT_EQ(CountFiles(tree.Root()), total - 3);
+    EXPECT_EQ(host.Context().rowCount, 4u);
+}
+
+TEST(DiskScan, StopIsHonouredFromAnyDepth)
+{
+    TempTree tree;
+    std::string dir;
+    for (int depth = 0; depth < 6; ++depth) {
+        dir += (depth ? "\\" : "") + std::string("level") + std::to_string(depth);
+        for (int i = 0; i < 3; ++i)
+            tree.WriteFile(dir + "\\f" + std::to_string(i), 10, i);
+    }
+    const size_t total = CountFiles(tree.Root());
+    ASSERT_EQ(total, 18u);
+    Infection infection;
+    for (size_t stopAt : {size_t(1), size_t(2), size_t(4), size_t(9), size_t(17), size_t(18)}) {
+        ScanHost host;
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.stopAfterDiskFiles = stopAt;
+        host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+        EXPECT_EQ(walker.diskPaths.size(), stopAt);
+        EXPECT_EQ(walker.files, stopAt);
+    }
+}
+
+TEST(DiskScan, StatusLineShowsEveryHundredthFileWithItsWholePath)
+{
+    ScanHost host;
+    const std::string longPath = "C:\\" + std::string(300, 'd') + "\\%s%n%d%x.exe";
+    for (int fromMemory : {1, 0}) {
+        MemAndFileWalker walker(&host.Context(), ProductSignatures);
+        ScanReport report = host.Run([&](ScanContext&) {
+            for (int i = 1; i <= 101; ++i) {
+                const std::string path = i == 100 ? longPath : "C:\\missing\\file" + std::to_string(i) + ".dll";
+                walker.OnFile(fromMemory, path.c_str());
+                if (i == 99)
+                    walker.context->SetStatusText("unchanged");
+            }
+        });
+        EXPECT_EQ(walker.files, 101u);
+        EXPECT_EQ(walker.infected, 0u);
+        ASSERT_EQ(report.statusTexts.size(), 2u);
+        EXPECT_EQ(report.statusTexts[1], (fromMemory ? "100 Memory>>" : "100 ") + longPath);
+        EXPECT_EQ(WindowTextW(host.statusLine), Widen(report.statusTexts[1]));
+    }
+}
+
+TEST(DiskScan, ReparsePointsAreNeitherFollowedNorVisited)
+{
+    // Made by the test run on the host side: a Unix symbolic link from deep
+    // inside the tree back to its top, which Wine lists as a reparse point.
+    const std::string root = "C:\\tavok-link-fixture";
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((root + "\\top\\inner\\loop").c_str(), &entry);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE) << "fixture missing";
+    FindClose(find);
+    ASSERT_EQ(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+              DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+
+    ScanHost host;
+    Infection infection;
+    RecordingWalker walker(&host.Context(), infection.Set());
+    host.Run([&](ScanContext&) { walker.ScanDirectory(root.c_str()); });
+    // Wine lists a link to a file as a plain file, so that one is visited.
+    std::vector<std::string> expected = {root + "\\top\\file-link", root + "\\top\\inner\\file"};
+    std::sort(walker.diskPaths.begin(), walker.diskPaths.end());
+    EXPECT_EQ(walker.diskPaths, expected);
+}
+
+TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCountedAndLeftAlone)
+{
+    TempTree tree;
+    Infection infection;
+    const std::wstring wideRoot = Widen(tree.Root());
+    DWORD written = 0;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    tree.WriteFile("name with  spaces %s %n.exe", infection.bytes);
+    tree.WriteFile(std::string(200, 'L') + ".exe", infection.bytes);
+    tree.WriteFile("..dots..", 5, 1);
+
+    // Deeper than the ANSI functions reach.
+    std::wstring deep = L"\\\\?\\" + wideRoot;
+    for (int i = 0; i < 5; ++i) {
+        deep += L"\\" + std::wstring(70, L'a' + i);
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    file = CreateFileW((deep + L"\\deep.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    WriteFile(file, infection.bytes.data(), 1300, &written, nullptr);
+    CloseHandle(file);
+
+    ScanHost host;
+    RecordingWalker walker(&host.Context(), infection.Set());
+    host.Run([&](ScanContext&) {
+        walker.ScanDirectory(tree.Root().c_str());
+        walker.OnFile(0, tree.Path("vanished.exe").c_str());
+    });
+    EXPECT_EQ(walker.infected, 2u);  // the two copies within reach
+    EXPECT_EQ(walker.deleted, 2u);
+    EXPECT_EQ(walker.files, 4u);  // three files, the vanished one
+    EXPECT_EQ(GetFileAttributesW((deep + L"\\deep.exe").c_str()) != INVALID_FILE_ATTRIBUTES, true);
+    EXPECT_FALSE(FileExists(tree.Path("name with  spaces %s %n.exe")));
+    EXPECT_EQ(host.Rows().size(), 2u);
+    // The tree's own clean-up cannot reach below the ANSI limit.
+    std::wstring dir = deep;
+    DeleteFileW((deep + L"\\deep.exe").c_str());
+    for (int i = 0; i < 5; ++i) {
+        RemoveDirectoryW(dir.c_str());
+        dir.resize(dir.rfind(L'\\'));
+    }
+}
+
+TEST(DiskScan, DrivesFromCToZAreSteppedAndUsbVolumesSkipped)
+{
+    TempTree tree;  // on C:
+    Infection infection;
+    const std::string worm = tree.WriteFile("drive-walk\\worm.exe", infection.bytes);
+    ScanHost host;
+
+    // Every volume on USB: 24 steps, nothing walked.
+    {
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.isUsbVolume = [](char) { return true; };
+        ScanReport report = host.Run([&](ScanContext&) { walker.ScanDrives(); });
+        EXPECT_TRUE(walker.diskPaths.empty());
+        ASSERT_GE(report.progress.size(), 2u);
+        EXPECT_EQ(report.progress[0].message, UINT(PBM_SETRANGE));
+        EXPECT_EQ(report.progress[0].lParam, MAKELPARAM(0, 23));
+        EXPECT_EQ(report.progress[1].message, UINT(PBM_SETSTEP));
+        EXPECT_EQ(report.progress[1].wParam, 1u);
+        size_t steps = 0;
+        for (const auto& m : report.progress)
+            steps += m.message == PBM_STEPIT;
+        EXPECT_EQ(steps, 24u);
+        EXPECT_TRUE(FileExists(worm));
+    }
+    // Only C: on USB: the others (absent here) are tried, C: is not walked.
+    {
+        static std::string asked;
+        asked.clear();
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.isUsbVolume = [](char letter) { asked += letter; return letter == 'C'; };
+        host.Run([&](ScanContext&) { walker.ScanDrives(); });
+        EXPECT_EQ(asked, "CDEFGHIJKLMNOPQRSTUVWXYZ");
+        EXPECT_TRUE(walker.diskPaths.empty());
+        EXPECT_TRUE(FileExists(worm));
+    }
+    // The real bus query: the prefix's C: is no USB volume, so it is walked.
+    {
+        RecordingWalker walker(&host.Context(), infection.Set());
+        host.Run([&](ScanContext&) { walker.ScanDrives(); });
+        EXPECT_EQ(walker.infected, 1u);
+        EXPECT_FALSE(FileExists(worm));
+        EXPECT_GT(walker.diskPaths.size(), 100u);
+    }
+}
+
+TEST(DiskScan, BusQueryAnswersFalseForFixedAndMissingVolumes)
+{
+    EXPECT_FALSE(IsUsbVolume('C'));
+    EXPECT_FALSE(IsUsbVolume('Q'));
+    EXPECT_FALSE(IsUsbVolume('\0'));
+}
+
+TEST(DiskScan, DebugPrivilegeCanBeSwitchedOnAndOff)
+{
+    EXPECT_EQ(EnableDebugPrivilege(1), 1);
+    EXPECT_EQ(EnableDebugPrivilege(0), 1);
+}
+
+TEST(DiskScan, StopBeforeTheScanSkipsBothPassesAndStillSummarises)
+{
+    ScanHost host;
+    RecordingWalker walker(&host.Context(), ProductSignatures);
+    host.Context().RequestStop();
+    ScanReport report = host.Run([&](ScanContext&) { walker.RunScan(); });
+    EXPECT_TRUE(walker.diskPaths.empty());
+    EXPECT_TRUE(walker.memoryPaths.empty());
+    EXPECT_TRUE(report.summaryShown);
+    EXPECT_EQ(report.summaryText, L"Complete!\nFiles: 0\nInfected: 0\nKill failed: 0\n");
+    ASSERT_EQ(report.progress.size(), 1u);
+    EXPECT_EQ(report.progress[0].message, UINT(PBM_SETPOS));
+}
+
+namespace {
+
+struct Expected {
+    std::wstring deleted;
+    std::wstring delayed;
+    std::wstring format;  // %u for the three counts
+    std::wstring caption;
+};
+
+Expected ExpectedForLocale()
+{
+    const std::string locale = std::getenv("LC_ALL") ? std::getenv("LC_ALL") : "";
+    if (locale.rfind("zh_CN", 0) == 0)
+        return {L"删除成功", L"重启后删除", L"扫描完毕！\n扫描文件：%u\n发现病毒：%u\n清除失败：%u\n", L"提示"};
+    return {L"Deleted", L"Delay Delete", L"Complete!\nFiles: %u\nInfected: %u\nKill failed: %u\n", L"Message"};
+}
+
+}  // namespace
+
+TEST(DiskScanLocalized, WholeScanRowsAndSummaryInTheSystemLanguage)
+{
+    TempTree tree;
+    Infection infection;
+    const std::string worm = tree.WriteFile("summary\\worm.exe", infection.bytes);
+    const std::string held = tree.WriteFile("summary\\held.exe", infection.larger);
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    ScanHost host;
+    host.Context().language = SystemLanguageIndex();
+    RecordingWalker walker(&host.Context(), infection.Set());
+    walker.lastDrive = 'C';
+    ScanReport report = host.Run([&](ScanContext&) { walker.RunScan(); });
+    CloseHandle(holder);
+
+    const Expected expected = ExpectedForLocale();
+    ASSERT_TRUE(report.summaryShown);
+    EXPECT_TRUE(report.summaryAfterScanDone);
+    EXPECT_EQ(report.summaryOwner, host.window);
+    wchar_t text[256];
+    swprintf(text, 256, expected.format.c_str(), walker.files, 2u, 1u);
+    EXPECT_EQ(report.summaryText, text);
+    EXPECT_EQ(report.summaryCaption, expected.caption);
+    EXPECT_EQ(walker.files, walker.memoryPaths.size() + walker.diskPaths.size());
+
+    ASSERT_EQ(report.rows.size(), 2u);
+    for (const auto& row : report.rows) {
+        EXPECT_EQ(row.name, L"Worm.Win32.Tavok");
+        EXPECT_EQ(row.outcome, row.path == Widen(held) ? expected.delayed : expected.deleted);
+    }
+    // The bar and the line are reset before the dialog is told.
+    EXPECT_EQ(SendMessageA(host.progressBar, PBM_GETPOS, 0, 0), 0);
+    EXPECT_EQ(WindowTextW(host.statusLine), L"");
+    EXPECT_EQ(report.scanDoneMessages, 1);
+}

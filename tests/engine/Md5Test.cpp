@@ -1,10 +1,10 @@
 // MD5 against RFC 1321's test suite and against the platform's own MD5.
 #include "Md5.h"
 #include "SignatureMatcher.h"
+#include "Reference.h"
 #include "TempTree.h"
 
 #include <gtest/gtest.h>
-#include <wincrypt.h>
 
 #include <string>
 
@@ -28,23 +28,6 @@ std::string Md5Hex(const std::string& input)
     Md5Update(&context, input.data(), input.size());
     unsigned char digest[16];
     Md5Final(&context, digest);
-    return Hex(digest);
-}
-
-// The platform's MD5 through CryptoAPI: an independent reference.
-std::string CryptoApiMd5Hex(const std::string& input)
-{
-    HCRYPTPROV provider = 0;
-    HCRYPTHASH hash = 0;
-    unsigned char digest[16] = {};
-    DWORD length = sizeof digest;
-    EXPECT_TRUE(CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-    EXPECT_TRUE(CryptCreateHash(provider, CALG_MD5, 0, 0, &hash));
-    EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(input.data()),
-                              static_cast<DWORD>(input.size()), 0));
-    EXPECT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0));
-    CryptDestroyHash(hash);
-    CryptReleaseContext(provider, 0);
     return Hex(digest);
 }
 
