@@ -110,7 +110,7 @@ void MemAndFileWalker::ShowSummary() const
     MessageBoxA(context->progressBar, summary, SummaryCaption[language], MB_OK);
 }
 
-int MemAndFileWalker::OnFile(int fromMemory, const char* path)
+int MemAndFileWalker::OnFile(int fromMemory, const char* path, unsigned long long knownSize)
 {
     const UINT n = ++files;
     if (n % 100 == 0) {
@@ -122,6 +122,8 @@ int MemAndFileWalker::OnFile(int fromMemory, const char* path)
         status += path;
         context->SetStatusText(status.c_str());
     }
+    if (knownSize != UnknownSize && !signatures_.HasSize(knownSize))
+        return 1;
     if (!MatchFile(path, signatures_))
         return 1;
 
@@ -192,10 +194,13 @@ void MemAndFileWalker::WalkDirectory(std::string& path)
 
         path += '\\';
         path += entry.cFileName;
-        if (isDirectory)
+        if (isDirectory) {
             WalkDirectory(path);
-        else
-            OnFile(0, path.c_str());
+        } else {
+            const unsigned long long size =
+                static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
+            OnFile(0, path.c_str(), openEveryFile ? UnknownSize : size);
+        }
         path.resize(length);
     } while (FindNextFileA(find.Get(), &entry));
 }

@@ -33,8 +33,13 @@ public:
     MemAndFileWalker(const MemAndFileWalker&) = delete;
     MemAndFileWalker& operator=(const MemAndFileWalker&) = delete;
 
+    // The size of a file as its directory entry gives it, when known.
+    static constexpr unsigned long long UnknownSize = ~0ull;
+
     void RunScan();
-    virtual int OnFile(int fromMemory, const char* path);
+    // A file whose known size is no signature size is counted but never
+    // opened; any other is tested by MatchFile, which checks the size again.
+    virtual int OnFile(int fromMemory, const char* path, unsigned long long knownSize = UnknownSize);
     void ScanDrives();
     void ScanDirectory(const char* dir);
     void ScanMemory();
@@ -49,6 +54,9 @@ public:
     bool (*isUsbVolume)(char letter) = IsUsbVolume;
     char firstDrive = 'C';
     char lastDrive = 'Z';
+    // Opens every file the disk pass meets instead of trusting the sizes of
+    // its directory entries: the slow way, kept to compare results.
+    bool openEveryFile = false;
 
 private:
     void WalkDirectory(std::string& path);

@@ -19,10 +19,10 @@ class RecordingWalker : public MemAndFileWalker {
 public:
     using MemAndFileWalker::MemAndFileWalker;
 
-    int OnFile(int fromMemory, const char* path) override
+    int OnFile(int fromMemory, const char* path, unsigned long long knownSize) override
     {
         (fromMemory ? memoryPaths : diskPaths).push_back(path);
-        const int result = MemAndFileWalker::OnFile(fromMemory, path);
+        const int result = MemAndFileWalker::OnFile(fromMemory, path, knownSize);
         if (!fromMemory && stopAfterDiskFiles != 0 && diskPaths.size() == stopAfterDiskFiles)
             context->RequestStop();
         return result;
@@ -121,6 +121,63 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     EXPECT_EQ(host.Context().rowCount, 4u);
 }
 
+TEST(DiskScan, TrustingDirectorySizesGivesTheSameResultsAsOpeningEveryFile)
+{
+    TempTree tree;
+    Infection infection;
+    for (int i = 0; i < 340; ++i)
+        tree.WriteFile("t\\d" + std::to_string(i % 7) + "\\f" + std::to_string(i), (i * 97) % 3000, i);
+    // Signature sizes with other content: these must be read either way.
+    for (int i = 0; i < 3; ++i) {
+        tree.WriteFile("t\\near\\small" + std::to_string(i), 1300, 1000 + i);
+        tree.WriteFile("t\\near\\large" + std::to_string(i), infection.larger.size(), 2000 + i);
+    }
+    const std::vector<std::string> copies = {"t\\d1\\worm.exe", "t\\d3\\worm.dll", "t\\d5\\x\\y\\worm.scr",
+                                             "t\\ro.exe"};
+    auto plant = [&] {
+        for (size_t i = 0; i < copies.size(); ++i)
+            tree.WriteFile(copies[i], i % 2 ? infection.larger : infection.bytes);
+        SetFileAttributesA(tree.Path("t\\ro.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+    };
+    plant();
+    const std::string held = tree.WriteFile("t\\d2\\held.exe", infection.bytes);
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    struct Outcome {
+        UINT files, infected, deleted;
+        std::vector<ResultRow> rows;
+        std::vector<std::string> status;
+    };
+    auto scan = [&](bool openEveryFile) {
+        ScanHost host;
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.openEveryFile = openEveryFile;
+        ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+        return Outcome{walker.files, walker.infected, walker.deleted, report.rows, report.statusTexts};
+    };
+    const Outcome opened = scan(true);
+    plant();
+    const Outcome trusted = scan(false);
+    CloseHandle(holder);
+
+    EXPECT_EQ(opened.files, 351u);
+    EXPECT_EQ(opened.infected, 5u);
+    EXPECT_EQ(opened.deleted, 4u);
+    EXPECT_EQ(trusted.files, opened.files);
+    EXPECT_EQ(trusted.infected, opened.infected);
+    EXPECT_EQ(trusted.deleted, opened.deleted);
+    EXPECT_EQ(trusted.status, opened.status);
+    EXPECT_EQ(trusted.status.size(), 3u);
+    ASSERT_EQ(trusted.rows.size(), opened.rows.size());
+    for (size_t i = 0; i < trusted.rows.size(); ++i) {
+        EXPECT_EQ(trusted.rows[i].path, opened.rows[i].path);
+        EXPECT_EQ(trusted.rows[i].outcome, opened.rows[i].outcome);
+    }
+    for (const auto& copy : copies)
+        EXPECT_FALSE(FileExists(tree.Path(copy)));
+}
+
 TEST(DiskScan, StopIsHonouredFromAnyDepth)
 {
     TempTree tree;
@@ -213,7 +270,7 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCountedAndLeftAlone)
     RecordingWalker walker(&host.Context(), infection.Set());
     host.Run([&](ScanContext&) {
         walker.ScanDirectory(tree.Root().c_str());
-        walker.OnFile(0, tree.Path("vanished.exe").c_str());
+        walker.OnFile(0, tree.Path("vanished.exe").c_str(), MemAndFileWalker::UnknownSize);
     });
     EXPECT_EQ(walker.infected, 2u);  // the two copies within reach
     EXPECT_EQ(walker.deleted, 2u);
