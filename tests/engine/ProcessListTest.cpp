@@ -1040,9 +1040,9 @@ TEST_F(FakeFamily, AllocationFailuresEndTheRefreshCleanly)
         system_ = FakeSystem();
         system_.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         system_.version = version;
-        for (DWORD i = 0; i < 40; ++i)
+        for (DWORD i = 0; i < 3; ++i)
             system_.processes.push_back(
-                Process(4 * (i + 1), 2, "C:\\p\\p.exe", Modules(4 * (i + 1), 3, "C:\\p")));
+                Process(4 * (i + 1), 2, "C:\\p\\p.exe", Modules(4 * (i + 1), 2, "C:\\p")));
         system_.threadOwners = {4, 8};
 
         long allocations = 0;
@@ -1052,9 +1052,13 @@ TEST_F(FakeFamily, AllocationFailuresEndTheRefreshCleanly)
             ASSERT_EQ(list.Refresh(), 1);
             allocations = nothrowCalls;
         }
-        ASSERT_GT(allocations, 40);
+        ASSERT_GT(allocations, 3);
 
+        // Each allocation of a refresh in turn fails.
+        system_.queryLengths.clear();
+        system_.queryLengths.reserve(20000);
         const DWORD handles = HandleCount();
+        const size_t heap = HeapBytesInUse();
         for (long k = 1; k <= allocations; ++k) {
             ProcessList list;
             nothrowCountdown = k;
@@ -1064,20 +1068,38 @@ TEST_F(FakeFamily, AllocationFailuresEndTheRefreshCleanly)
                 EXPECT_EQ(list.count, 0u) << version << " " << k;
             } else {
                 // A call block that could not be had is a failed call: fewer modules.
-                EXPECT_EQ(list.count, 40u);
+                EXPECT_EQ(list.count, 3u);
             }
+            // The list is still usable afterwards.
+            EXPECT_EQ(list.Refresh(), 1);
+            EXPECT_EQ(list.count, 3u);
         }
         EXPECT_EQ(HandleCount(), handles) << std::hex << version;
+        EXPECT_LE(HeapBytesInUse(), heap + 1024) << std::hex << version;
 
-        // The pass of a scan whose record array cannot grow visits nothing,
-        // and the disk pass follows.
+        // More processes than the first 32 records, and no memory for more.
+        for (DWORD i = 3; i < 40; ++i)
+            system_.processes.push_back(Process(4 * (i + 1), 1, "C:\\q\\q.exe"));
+        {
+            ProcessList list;
+            nothrowCountdown = version == Nt4Version ? 2 : 1;  // NT 4.0 takes its id array first
+            EXPECT_EQ(list.Refresh(), 0);
+            nothrowCountdown = 0;
+            EXPECT_EQ(list.count, 0u);
+            EXPECT_EQ(list.capacity, 32u);
+            EXPECT_EQ(list.Refresh(), 1);
+            EXPECT_EQ(list.count, 40u);
+            EXPECT_EQ(list.capacity, 40u);
+        }
+
+        // The scan's pass visits nothing then, and the disk pass follows.
         ScanHost host;
         std::vector<Visit> visits;
         const ScanReport report = host.Run([&](ScanContext& context) {
             RecordingWalker walker(&context);
             walker.firstDrive = walker.lastDrive = 'Q';
             walker.isUsbVolume = [](char) { return false; };
-            nothrowCountdown = 2;  // the list's 32 records, then its 40
+            nothrowCountdown = version == Nt4Version ? 3 : 2;  // after the list's first 32 records
             walker.RunScan();
             nothrowCountdown = 0;
             visits = walker.visits;
@@ -1088,6 +1110,40 @@ TEST_F(FakeFamily, AllocationFailuresEndTheRefreshCleanly)
         EXPECT_EQ(report.progress[0].message, static_cast<UINT>(PBM_SETRANGE));
         EXPECT_EQ(report.progress[0].lParam, MAKELPARAM(0, 23));  // the disk pass's range
         EXPECT_TRUE(report.summaryShown);
+    }
+}
+
+TEST_F(FakeFamily, NoHandleThreadOrMemoryLeftAfterManyRefreshes)
+{
+    for (DWORD version : {Win98Version, Nt4Version, 0x0A280105ul}) {
+        system_.version = version;
+        system_.processes.clear();
+        for (DWORD i = 0; i < 36; ++i)
+            system_.processes.push_back(
+                Process(4 * (i + 1), 2, "C:\\p\\p.exe", Modules(4 * (i + 1), i % 3, "C:\\p")));
+        system_.threadOwners = {4, 8};
+        system_.queryLengths.clear();
+        system_.queryLengths.reserve(20000);  // the fake's own record must not grow meanwhile
+        {
+            ProcessList warm;
+            ASSERT_EQ(warm.Refresh(), 1);
+        }
+        const DWORD handles = HandleCount();
+        const DWORD threads = ThreadsOfThisProcess();
+        const size_t heap = HeapBytesInUse();
+        for (int i = 0; i < 25; ++i) {
+            ProcessList list;
+            ASSERT_EQ(list.Refresh(), 1);
+        }
+        {
+            ProcessList list;
+            for (int i = 0; i < 25; ++i)
+                ASSERT_EQ(list.Refresh(), 1);
+        }
+        const size_t heapAfter = HeapBytesInUse();
+        EXPECT_EQ(HandleCount(), handles) << std::hex << version;
+        EXPECT_EQ(ThreadsOfThisProcess(), threads);
+        EXPECT_LE(heapAfter, heap + 1024) << std::hex << version << std::dec << ": " << heap << " -> " << heapAfter;
     }
 }
 
@@ -1184,13 +1240,15 @@ TEST(ProcessListUnderWine, NoHandleThreadOrMemoryLeftAfterManyRefreshes)
     const DWORD handles = HandleCount();
     const DWORD threads = ThreadsOfThisProcess();
     const size_t heap = HeapBytesInUse();
-    for (int i = 0; i < 50; ++i) {
+    // Each real refresh starts hundreds of call threads; a few suffice here,
+    // the fakes above take many.
+    for (int i = 0; i < 8; ++i) {
         ProcessList list;
         ASSERT_EQ(list.Refresh(), 1);
     }
     {
         ProcessList list;
-        for (int i = 0; i < 50; ++i)
+        for (int i = 0; i < 8; ++i)
             ASSERT_EQ(list.Refresh(), 1);
     }
     const size_t heapAfter = HeapBytesInUse();
