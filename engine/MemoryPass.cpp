@@ -1,6 +1,28 @@
 #include "MemAndFileWalker.h"
+#include "ProcessList.h"
 
-// The memory pass: every module file of every running process.
+// The memory pass: every module file of every running process, before the
+// disk pass, so that a loaded worm file is met first.
 void MemAndFileWalker::ScanMemory()
 {
+    // Destroyed on every way out, a failed allocation in OnFile included.
+    ProcessList list;
+    if (!list.Refresh())
+        return;
+
+    context->SetProgressRange(0, static_cast<int>(list.count));
+    context->SetProgressStep(1);
+    if (context->StopRequested())
+        return;
+
+    for (DWORD i = 0; i < list.count; ++i) {
+        context->StepProgress();
+        const ProcessRecord& record = list.records[i];
+        if (record.processId != 0 && record.moduleCount != 0) {
+            for (DWORD j = 0; j < record.moduleCount; ++j)
+                OnFile(1, record.modules[j].path);
+        }
+        if (context->StopRequested())
+            break;
+    }
 }

@@ -1,5 +1,6 @@
 // Whole scans and disk walks over generated trees, with a test table.
 #include "MemAndFileWalker.h"
+#include "RecordingWalker.h"
 #include "Reference.h"
 #include "ScanHost.h"
 #include "TempTree.h"
@@ -13,25 +14,6 @@
 #include <vector>
 
 namespace {
-
-// Records every visit; can ask for a stop after the n-th file on disk.
-class RecordingWalker : public MemAndFileWalker {
-public:
-    using MemAndFileWalker::MemAndFileWalker;
-
-    int OnFile(int fromMemory, const char* path, unsigned long long knownSize) override
-    {
-        (fromMemory ? memoryPaths : diskPaths).push_back(path);
-        const int result = MemAndFileWalker::OnFile(fromMemory, path, knownSize);
-        if (!fromMemory && stopAfterDiskFiles != 0 && diskPaths.size() == stopAfterDiskFiles)
-            context->RequestStop();
-        return result;
-    }
-
-    std::vector<std::string> memoryPaths;
-    std::vector<std::string> diskPaths;
-    size_t stopAfterDiskFiles = 0;
-};
 
 struct Infection {
     std::string bytes = UniqueBytes(1300);
@@ -89,6 +71,7 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
 
     ScanHost host;
     RecordingWalker walker(&host.Context(), infection.Set());
+    walker.examineFiles = true;
     host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
     EXPECT_EQ(walker.files, total);
     EXPECT_EQ(walker.infected, 4u);
@@ -152,6 +135,7 @@ TEST(DiskScan, TrustingDirectorySizesGivesTheSameResultsAsOpeningEveryFile)
     auto scan = [&](bool openEveryFile) {
         ScanHost host;
         RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
         walker.openEveryFile = openEveryFile;
         ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
         return Outcome{walker.files, walker.infected, walker.deleted, report.rows, report.statusTexts};
@@ -193,6 +177,7 @@ TEST(DiskScan, StopIsHonouredFromAnyDepth)
     for (size_t stopAt : {size_t(1), size_t(2), size_t(4), size_t(9), size_t(17), size_t(18)}) {
         ScanHost host;
         RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
         walker.stopAfterDiskFiles = stopAt;
         host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
         EXPECT_EQ(walker.diskPaths.size(), stopAt);
@@ -237,6 +222,7 @@ TEST(DiskScan, ReparsePointsAreNeitherFollowedNorVisited)
     ScanHost host;
     Infection infection;
     RecordingWalker walker(&host.Context(), infection.Set());
+    walker.examineFiles = true;
     host.Run([&](ScanContext&) { walker.ScanDirectory(root.c_str()); });
     // Wine lists a link to a file as a plain file, so that one is visited.
     std::vector<std::string> expected = {root + "\\top\\file-link", root + "\\top\\inner\\file"};
@@ -268,6 +254,7 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCountedAndLeftAlone)
 
     ScanHost host;
     RecordingWalker walker(&host.Context(), infection.Set());
+    walker.examineFiles = true;
     host.Run([&](ScanContext&) {
         walker.ScanDirectory(tree.Root().c_str());
         walker.OnFile(0, tree.Path("vanished.exe").c_str(), MemAndFileWalker::UnknownSize);
@@ -297,6 +284,7 @@ TEST(DiskScan, DrivesFromCToZAreSteppedAndUsbVolumesSkipped)
     // Every volume on USB: 24 steps, nothing walked.
     {
         RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
         walker.isUsbVolume = [](char) { return true; };
         ScanReport report = host.Run([&](ScanContext&) { walker.ScanDrives(); });
         EXPECT_TRUE(walker.diskPaths.empty());
@@ -316,6 +304,7 @@ TEST(DiskScan, DrivesFromCToZAreSteppedAndUsbVolumesSkipped)
         static std::string asked;
         asked.clear();
         RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
         walker.isUsbVolume = [](char letter) { asked += letter; return letter == 'C'; };
         host.Run([&](ScanContext&) { walker.ScanDrives(); });
         EXPECT_EQ(asked, "CDEFGHIJKLMNOPQRSTUVWXYZ");
@@ -325,6 +314,7 @@ TEST(DiskScan, DrivesFromCToZAreSteppedAndUsbVolumesSkipped)
     // The real bus query: the prefix's C: is no USB volume, so it is walked.
     {
         RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
         host.Run([&](ScanContext&) { walker.ScanDrives(); });
         EXPECT_EQ(walker.infected, 1u);
         EXPECT_FALSE(FileExists(worm));
@@ -349,6 +339,7 @@ TEST(DiskScan, StopBeforeTheScanSkipsBothPassesAndStillSummarises)
 {
     ScanHost host;
     RecordingWalker walker(&host.Context(), ProductSignatures);
+    walker.examineFiles = true;
     host.Context().RequestStop();
     ScanReport report = host.Run([&](ScanContext&) { walker.RunScan(); });
     EXPECT_TRUE(walker.diskPaths.empty());
@@ -390,6 +381,7 @@ TEST(DiskScanLocalized, WholeScanRowsAndSummaryInTheSystemLanguage)
     ScanHost host;
     host.Context().language = SystemLanguageIndex();
     RecordingWalker walker(&host.Context(), infection.Set());
+    walker.examineFiles = true;
     walker.lastDrive = 'C';
     ScanReport report = host.Run([&](ScanContext&) { walker.RunScan(); });
     CloseHandle(holder);

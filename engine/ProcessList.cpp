@@ -1,0 +1,518 @@
+#include "ProcessList.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+// What the NT family's system process information holds per process: the
+// offset of the next entry (0 in the last), the thread count, and further
+// on the process id, behind the image name and the base priority.
+constexpr size_t EntryNextOffset = 0;
+constexpr size_t EntryThreadsOffset = 4;
+constexpr size_t EntryProcessIdOffset = sizeof(void*) == 4 ? 68 : 80;
+
+constexpr ULONG SystemProcessInformationClass = 5;
+constexpr LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+constexpr size_t BytesPerExpectedProcess = 200;
+constexpr size_t FirstExpectedProcesses = 256;
+// A system that keeps asking for more past this is not going to answer.
+constexpr size_t MaxQueryBytes = 64 * 1024 * 1024;
+
+// PROCESS_ALL_ACCESS as newer headers define it; NT 4.0 grants what it knows.
+constexpr DWORD OpenAllAccess = 0x1FFFFF;
+
+// After TerminateThread, how long to wait for the call thread to be gone.
+constexpr DWORD ReapWaitMs = 1000;
+
+#if defined(__i386__)
+static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 of 32-bit Windows");
+static_assert(sizeof(MODULEENTRY32) == 548, "MODULEENTRY32 of 32-bit Windows");
+static_assert(sizeof(THREADENTRY32) == 28, "THREADENTRY32 of 32-bit Windows");
+static_assert(sizeof(MODULEINFO) == 12, "MODULEINFO of 32-bit Windows");
+static_assert(EntryProcessIdOffset == 68, "UniqueProcessId in 32-bit system process information");
+#endif
+
+// A timed call's working block. The worker and the call thread hold one
+// reference each and the last to let go frees it, so a call thread that
+// outlives its limit only ever writes into memory that is still its own.
+struct CallBlock {
+    volatile LONG references = 2;
+    volatile LONG abandoned = 0;
+
+    virtual ~CallBlock() = default;
+    virtual void Call() noexcept = 0;
+    // Gives back a result that nobody will take.
+    virtual void Discard() noexcept {}
+};
+
+void ReleaseCall(CallBlock* block) noexcept
+{
+    if (InterlockedDecrement(&block->references) == 0) {
+        if (block->abandoned)
+            block->Discard();
+        delete block;
+    }
+}
+
+DWORD WINAPI CallThreadProc(LPVOID parameter)
+{
+    auto* block = static_cast<CallBlock*>(parameter);
+    block->Call();
+    ReleaseCall(block);
+    return 0;
+}
+
+// Runs the block's call on a thread of its own. True when it ended within
+// the limit; the worker still holds its reference either way.
+bool RunTimedCall(CallBlock* block, DWORD limitMs) noexcept
+{
+    KernelHandle thread(CreateThread(nullptr, 0, CallThreadProc, block, 0, nullptr));
+    if (!thread) {
+        block->references = 1;
+        return false;
+    }
+    if (WaitForSingleObject(thread.Get(), limitMs) == WAIT_OBJECT_0)
+        return true;
+
+    TerminateThread(thread.Get(), 0);
+    InterlockedExchange(&block->abandoned, 1);
+    // A thread that has certainly ended can no longer drop its reference
+    // itself; drop it on its behalf so the block does not outlive the call.
+    if (WaitForSingleObject(thread.Get(), ReapWaitMs) == WAIT_OBJECT_0)
+        InterlockedCompareExchange(&block->references, 1, 2);
+    return false;
+}
+
+struct SnapshotCall final : CallBlock {
+    CreateToolhelp32SnapshotFn create = nullptr;
+    DWORD processId = 0;
+    HANDLE result = INVALID_HANDLE_VALUE;
+
+    void Call() noexcept override { result = create(TH32CS_SNAPMODULE, processId); }
+    void Discard() noexcept override
+    {
+        if (result != INVALID_HANDLE_VALUE && result != nullptr)
+            CloseHandle(result);
+    }
+};
+
+// The call thread steps its own copy of the entry; the caller's entry is
+// written only by the worker, after the call has ended in time.
+struct NextModuleCall final : CallBlock {
+    Module32NextFn next = nullptr;
+    HANDLE snapshot = nullptr;
+    MODULEENTRY32 entry = {};
+    BOOL result = FALSE;
+
+    void Call() noexcept override { result = next(snapshot, &entry); }
+};
+
+const char* LastBackslash(const char* text, size_t size)
+{
+    const char* last = nullptr;
+    for (size_t i = 0; i < size && text[i] != '\0'; ++i) {
+        if (text[i] == '\\')
+            last = text + i;
+    }
+    return last;
+}
+
+// At most size - 1 bytes of text, always terminated.
+void CopyText(char* destination, size_t size, const char* source, size_t sourceSize)
+{
+    size_t i = 0;
+    for (; i + 1 < size && i < sourceSize && source[i] != '\0'; ++i)
+        destination[i] = source[i];
+    destination[i] = '\0';
+}
+
+}  // namespace
+
+OsFamily OsFamilyFromVersion(DWORD version)
+{
+    if (version & 0x80000000u)
+        return Win9x;
+    return (version & 0xFFFFu) < 5 ? NT4 : NT5Plus;
+}
+
+void UppercaseAscii(char* text)
+{
+    for (; *text != '\0'; ++text) {
+        const unsigned char c = static_cast<unsigned char>(*text);
+        if (c >= 0x61 && c <= 0x7A)
+            *text = static_cast<char>(c - 0x20);
+    }
+}
+
+ProcessList::ProcessList()
+    : records(new (std::nothrow) ProcessRecord[InitialCapacity]),
+      count(0),
+      family(NT5Plus),
+      capacity(InitialCapacity)
+{
+    kernel32Library.Reset(LoadLibraryA("Kernel32.dll"));
+    ResolveToolhelpFunctions(api, kernel32Library.Get());
+    psapiLibrary.Reset(LoadLibraryA("Psapi.dll"));
+    ResolvePsapiFunctions(api, psapiLibrary.Get());
+    ntdllLibrary.Reset(LoadLibraryA("NTDll.dll"));
+    ResolveNtdllFunctions(api, ntdllLibrary.Get());
+    ResolveWow64Functions(api);
+    if (RuntimeApiOverride)
+        RuntimeApiOverride(api);
+    family = OsFamilyFromVersion(api.GetVersion ? api.GetVersion() : ::GetVersion());
+}
+
+ProcessList::~ProcessList()
+{
+    ReleaseRecords();
+    kernel32Library.Reset();
+    psapiLibrary.Reset();
+    ntdllLibrary.Reset();
+}
+
+void ProcessList::FreeModules(ProcessRecord& record)
+{
+    delete[] record.modules;
+    record.modules = nullptr;
+    record.moduleCount = 0;
+}
+
+void ProcessList::ReleaseRecords()
+{
+    if (records) {
+        for (DWORD i = 0; i < count; ++i)
+            FreeModules(records[i]);
+    }
+    delete[] records;
+    records = nullptr;
+    count = 0;
+}
+
+// A failed allocation ends the refresh with nothing half-filled left over.
+void ProcessList::AbandonRefresh()
+{
+    if (records) {
+        for (DWORD i = 0; i < count; ++i)
+            FreeModules(records[i]);
+    }
+    count = 0;
+}
+
+bool ProcessList::SizeRecords(DWORD n)
+{
+    // The previous refresh's module arrays would be lost to the zero-fill.
+    AbandonRefresh();
+    if (n > capacity || !records) {
+        ReleaseRecords();
+        const DWORD size = n > capacity ? n : capacity;
+        records = new (std::nothrow) ProcessRecord[size];
+        if (!records)
+            return false;
+        capacity = size;
+    }
+    count = n;
+    if (n)
+        std::memset(records, 0, n * sizeof *records);
+    return true;
+}
+
+int ProcessList::Refresh()
+{
+    const bool toolhelp = api.CreateToolhelp32Snapshot && api.Process32First && api.Process32Next &&
+                          api.Module32First && api.Module32Next;
+    const bool nt = api.EnumProcessModules && api.EnumProcesses && api.GetModuleFileNameExA &&
+                    api.GetModuleInformation && api.NtQuerySystemInformation;
+    switch (family) {
+    case Win9x:
+        if (!toolhelp || !api.Thread32First || !api.Thread32Next)
+            return 0;
+        return RefreshWin9x();
+    case NT4:
+        if (!nt)
+            return 0;
+        return RefreshNt4();
+    default:
+        // The NT family's libraries are required even where tool-help alone
+        // does the work.
+        if (!nt || !toolhelp)
+            return 0;
+        return RefreshNt5Plus();
+    }
+}
+
+HANDLE ProcessList::TimedModuleSnapshot(DWORD processId)
+{
+    auto* call = new (std::nothrow) SnapshotCall;
+    if (!call)
+        return INVALID_HANDLE_VALUE;
+    call->create = api.CreateToolhelp32Snapshot;
+    call->processId = processId;
+    HANDLE result = INVALID_HANDLE_VALUE;
+    if (RunTimedCall(call, ModuleSnapshotLimitMs)) {
+        result = call->result;
+        call->result = INVALID_HANDLE_VALUE;
+    }
+    ReleaseCall(call);
+    return result;
+}
+
+int ProcessList::TimedModule32Next(HANDLE snapshot, MODULEENTRY32* entry)
+{
+    auto* call = new (std::nothrow) NextModuleCall;
+    if (!call)
+        return 0;
+    call->next = api.Module32Next;
+    call->snapshot = snapshot;
+    call->entry = *entry;
+    int delivered = 0;
+    if (RunTimedCall(call, ModuleNextLimitMs) && call->result) {
+        *entry = call->entry;
+        delivered = 1;
+    }
+    ReleaseCall(call);
+    return delivered;
+}
+
+bool ProcessList::WalkModules(DWORD processId, ProcessRecord& record, bool uppercase)
+{
+    SnapshotHandle snapshot(TimedModuleSnapshot(processId));
+    if (!snapshot)
+        return true;
+
+    MODULEENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD k = 0;
+    if (api.Module32First(snapshot.Get(), &entry)) {
+        do {
+            if (entry.th32ProcessID == processId)
+                ++k;
+        } while (TimedModule32Next(snapshot.Get(), &entry));
+    }
+    if (k == 0)
+        return true;
+
+    record.modules = new (std::nothrow) ModuleRecord[k]();
+    if (!record.modules)
+        return false;
+
+    DWORD filled = 0;
+    entry = {};
+    entry.dwSize = sizeof entry;
+    if (api.Module32First(snapshot.Get(), &entry)) {
+        do {
+            if (entry.th32ProcessID == processId) {
+                ModuleRecord& module = record.modules[filled++];
+                module.base = entry.hModule;
+                module.size = entry.modBaseSize;
+                CopyText(module.path, sizeof module.path, entry.szExePath, sizeof entry.szExePath);
+                if (uppercase)
+                    UppercaseAscii(module.path);
+            }
+            // Modules loaded since the counting walk are left out.
+        } while (filled < k && TimedModule32Next(snapshot.Get(), &entry));
+    }
+    record.moduleCount = filled;
+    return true;
+}
+
+int ProcessList::RefreshNt5Plus()
+{
+    SnapshotHandle snapshot(api.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return 0;
+
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD n = 0;
+    if (api.Process32First(snapshot.Get(), &entry)) {
+        n = 1;
+        while (api.Process32Next(snapshot.Get(), &entry))
+            ++n;
+    }
+    if (!SizeRecords(n))
+        return 0;
+
+    entry = {};
+    entry.dwSize = sizeof entry;
+    BOOL more = api.Process32First(snapshot.Get(), &entry);
+    // Processes started since the counting walk find no record.
+    for (DWORD slot = 0; more && slot < n;) {
+        ProcessRecord& record = records[slot];
+        record.processId = entry.th32ProcessID;
+        record.threadCount = entry.cntThreads;
+        if (!WalkModules(entry.th32ProcessID, record, false)) {
+            AbandonRefresh();
+            return 0;
+        }
+        CopyText(record.name, sizeof record.name, entry.szExeFile, sizeof entry.szExeFile);
+        if (++slot < n)
+            more = api.Process32Next(snapshot.Get(), &entry);
+    }
+    return 1;
+}
+
+int ProcessList::RefreshWin9x()
+{
+    SnapshotHandle snapshot(api.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return 0;
+
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD n = 0;
+    if (api.Process32First(snapshot.Get(), &entry)) {
+        n = 1;
+        while (api.Process32Next(snapshot.Get(), &entry))
+            ++n;
+    }
+    if (!SizeRecords(n))
+        return 0;
+
+    entry = {};
+    entry.dwSize = sizeof entry;
+    BOOL more = api.Process32First(snapshot.Get(), &entry);
+    for (DWORD slot = 0; more && slot < n;) {
+        const DWORD processId = entry.th32ProcessID;
+        ProcessRecord& record = records[slot];
+        record.processId = processId;
+        record.threadCount = 1;
+
+        // This snapshot lists the threads of every process.
+        SnapshotHandle threads(api.CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, processId));
+        if (threads) {
+            THREADENTRY32 thread = {};
+            thread.dwSize = sizeof thread;
+            if (api.Thread32First(threads.Get(), &thread)) {
+                do {
+                    if (thread.th32OwnerProcessID == processId)
+                        ++record.threadCount;
+                } while (api.Thread32Next(threads.Get(), &thread));
+            }
+        }
+
+        if (!WalkModules(processId, record, true)) {
+            AbandonRefresh();
+            return 0;
+        }
+
+        // The family lists some system entries by bare name; those do not
+        // keep a record of their own, the next entry takes it over.
+        const char* backslash = LastBackslash(entry.szExeFile, sizeof entry.szExeFile);
+        if (backslash) {
+            const size_t offset = static_cast<size_t>(backslash + 1 - entry.szExeFile);
+            CopyText(record.name, sizeof record.name, backslash + 1, sizeof entry.szExeFile - offset);
+            ++slot;
+        } else {
+            FreeModules(record);
+        }
+        if (slot < n)
+            more = api.Process32Next(snapshot.Get(), &entry);
+    }
+    return 1;
+}
+
+DWORD ProcessList::QueryThreadCount(DWORD processId)
+{
+    for (size_t expected = FirstExpectedProcesses;; expected *= 2) {
+        const size_t bytes = expected * BytesPerExpectedProcess;
+        if (bytes > MaxQueryBytes)
+            return 0;
+        std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bytes]);
+        if (!buffer)
+            return 0;
+        const LONG status = api.NtQuerySystemInformation(SystemProcessInformationClass, buffer.get(),
+                                                         static_cast<ULONG>(bytes), nullptr);
+        if (status == StatusInfoLengthMismatch)
+            continue;
+        if (status != 0)
+            return 0;
+
+        // Entries that point past the buffer end the walk, not the program.
+        for (size_t offset = 0; offset + EntryProcessIdOffset + sizeof(DWORD) <= bytes;) {
+            DWORD next = 0;
+            DWORD threads = 0;
+            DWORD id = 0;
+            std::memcpy(&next, buffer.get() + offset + EntryNextOffset, sizeof next);
+            std::memcpy(&threads, buffer.get() + offset + EntryThreadsOffset, sizeof threads);
+            std::memcpy(&id, buffer.get() + offset + EntryProcessIdOffset, sizeof id);
+            if (id == processId)
+                return threads;
+            if (next == 0)
+                break;
+            offset += next;
+        }
+        return 0;
+    }
+}
+
+int ProcessList::RefreshNt4()
+{
+    std::unique_ptr<DWORD[]> ids(new (std::nothrow) DWORD[MaxNt4Processes]);
+    if (!ids)
+        return 0;
+    DWORD bytes = 0;
+    if (!api.EnumProcesses(ids.get(), MaxNt4Processes * sizeof(DWORD), &bytes))
+        return 0;
+    DWORD n = bytes / sizeof(DWORD);
+    if (n > MaxNt4Processes)
+        n = MaxNt4Processes;
+    if (!SizeRecords(n))
+        return 0;
+
+    for (DWORD i = 0; i < n; ++i) {
+        const DWORD processId = ids[i];
+        ProcessRecord& record = records[i];
+        record.processId = processId;
+        record.threadCount = QueryThreadCount(processId);
+
+        KernelHandle process(api.OpenProcess(OpenAllAccess, FALSE, processId));
+        if (!process)
+            continue;
+        DWORD needed = 0;
+        if (!api.EnumProcessModules(process.Get(), nullptr, 0, &needed) || needed == 0)
+            continue;
+        DWORD k = needed / sizeof(HMODULE);
+        if (k == 0)
+            continue;
+        std::unique_ptr<HMODULE[]> handles(new (std::nothrow) HMODULE[k]);
+        if (!handles) {
+            AbandonRefresh();
+            return 0;
+        }
+        DWORD listed = 0;
+        if (!api.EnumProcessModules(process.Get(), handles.get(), k * sizeof(HMODULE), &listed))
+            continue;
+        if (listed / sizeof(HMODULE) < k)
+            k = listed / sizeof(HMODULE);
+        if (k == 0)
+            continue;
+
+        record.modules = new (std::nothrow) ModuleRecord[k]();
+        if (!record.modules) {
+            AbandonRefresh();
+            return 0;
+        }
+        record.moduleCount = k;
+        for (DWORD j = 0; j < k; ++j) {
+            ModuleRecord& module = record.modules[j];
+            MODULEINFO info = {};
+            if (api.GetModuleInformation(process.Get(), handles[j], &info, sizeof info))
+                module.size = info.SizeOfImage;
+            api.GetModuleFileNameExA(process.Get(), handles[j], module.path, sizeof module.path);
+            module.path[sizeof module.path - 1] = '\0';
+            UppercaseAscii(module.path);
+            module.base = handles[j];
+        }
+
+        // The first module is the executable; without a full path the
+        // process is not one whose files can be examined.
+        const char* backslash = LastBackslash(record.modules[0].path, sizeof record.modules[0].path);
+        if (backslash)
+            CopyText(record.name, sizeof record.name, backslash + 1, std::strlen(backslash + 1));
+        else
+            FreeModules(record);
+    }
+    return 1;
+}

@@ -1,0 +1,77 @@
+// A snapshot of the running processes and the modules each has loaded,
+// taken with the strategy of the running Windows family.
+#pragma once
+
+#include "Handle.h"
+#include "RuntimeApi.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+enum OsFamily : uint16_t {
+    Win9x = 0,
+    NT4 = 1,
+    NT5Plus = 2
+};
+
+// From a GetVersion result: the high bit marks the Windows 95 family; on NT
+// the low word (major version in its low byte) below 5 is NT 4.0 or older.
+OsFamily OsFamilyFromVersion(DWORD version);
+
+struct ModuleRecord {
+    HMODULE base;
+    DWORD size;
+    char path[MAX_PATH];
+};
+
+struct ProcessRecord {
+    DWORD processId;
+    DWORD threadCount;
+    char name[128];
+    DWORD moduleCount;
+    ModuleRecord* modules;  // owned; moduleCount of them are filled
+};
+
+// Bytes 0x61..0x7A become capitals; every other byte stays, whatever the
+// code page, so double-byte characters are never split or changed.
+void UppercaseAscii(char* text);
+
+class ProcessList {
+public:
+    ProcessList();
+    ~ProcessList();
+    ProcessList(const ProcessList&) = delete;
+    ProcessList& operator=(const ProcessList&) = delete;
+
+    int Refresh();
+    void ReleaseRecords();
+
+    int RefreshNt5Plus();
+    int RefreshWin9x();
+    int RefreshNt4();
+    DWORD QueryThreadCount(DWORD processId);
+
+    HANDLE TimedModuleSnapshot(DWORD processId);
+    int TimedModule32Next(HANDLE snapshot, MODULEENTRY32* entry);
+
+    static constexpr DWORD ModuleSnapshotLimitMs = 3000;
+    static constexpr DWORD ModuleNextLimitMs = 5000;
+    static constexpr DWORD InitialCapacity = 32;
+    static constexpr DWORD MaxNt4Processes = 1024;
+
+    ProcessRecord* records;
+    DWORD count;
+    OsFamily family;
+    DWORD capacity;
+    LibraryHandle psapiLibrary;
+    LibraryHandle kernel32Library;
+    LibraryHandle ntdllLibrary;
+    RuntimeApi api;
+
+private:
+    bool SizeRecords(DWORD n);
+    bool WalkModules(DWORD processId, ProcessRecord& record, bool uppercase);
+    void FreeModules(ProcessRecord& record);
+    void AbandonRefresh();
+};

@@ -1,0 +1,36 @@
+#include "RuntimeApi.h"
+
+void (*RuntimeApiOverride)(RuntimeApi& api) = nullptr;
+
+void ResolveToolhelpFunctions(RuntimeApi& api, HMODULE kernel32)
+{
+    api.CreateToolhelp32Snapshot = ResolveFunction<CreateToolhelp32SnapshotFn>(kernel32, "CreateToolhelp32Snapshot");
+    api.Process32First = ResolveFunction<Process32FirstFn>(kernel32, "Process32First");
+    api.Process32Next = ResolveFunction<Process32NextFn>(kernel32, "Process32Next");
+    api.Module32First = ResolveFunction<Module32FirstFn>(kernel32, "Module32First");
+    api.Module32Next = ResolveFunction<Module32NextFn>(kernel32, "Module32Next");
+    api.Thread32First = ResolveFunction<Thread32FirstFn>(kernel32, "Thread32First");
+    api.Thread32Next = ResolveFunction<Thread32NextFn>(kernel32, "Thread32Next");
+}
+
+void ResolvePsapiFunctions(RuntimeApi& api, HMODULE psapi)
+{
+    api.EnumProcessModules = ResolveFunction<EnumProcessModulesFn>(psapi, "EnumProcessModules");
+    api.EnumProcesses = ResolveFunction<EnumProcessesFn>(psapi, "EnumProcesses");
+    api.GetModuleFileNameExA = ResolveFunction<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA");
+    api.GetModuleInformation = ResolveFunction<GetModuleInformationFn>(psapi, "GetModuleInformation");
+}
+
+void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll)
+{
+    api.NtQuerySystemInformation = ResolveFunction<NtQuerySystemInformationFn>(ntdll, "NtQuerySystemInformation");
+}
+
+void ResolveWow64Functions(RuntimeApi& api)
+{
+    const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    api.Wow64DisableWow64FsRedirection =
+        ResolveFunction<Wow64DisableWow64FsRedirectionFn>(kernel32, "Wow64DisableWow64FsRedirection");
+    api.Wow64RevertWow64FsRedirection =
+        ResolveFunction<Wow64RevertWow64FsRedirectionFn>(kernel32, "Wow64RevertWow64FsRedirection");
+}

@@ -1,0 +1,83 @@
+// Functions that only some Windows families have: tool-help (Windows 95
+// family, 2000 and later), process-status (NT family) and the native
+// system-information query. They are resolved by name at run time so that
+// the program starts on every family, and they all live in one table so
+// that tests can stand in for a family this machine is not.
+#pragma once
+
+#include <windows.h>
+#include <tlhelp32.h>
+#include <psapi.h>
+
+using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
+using Process32FirstFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
+using Process32NextFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
+using Module32FirstFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32* entry);
+using Module32NextFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32* entry);
+using Thread32FirstFn = BOOL(WINAPI*)(HANDLE snapshot, THREADENTRY32* entry);
+using Thread32NextFn = BOOL(WINAPI*)(HANDLE snapshot, THREADENTRY32* entry);
+
+using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* needed);
+using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD bytes, DWORD* returned);
+using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPSTR path, DWORD size);
+using GetModuleInformationFn = BOOL(WINAPI*)(HANDLE process, HMODULE module, MODULEINFO* info, DWORD bytes);
+
+using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
+
+using Wow64DisableWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID* oldValue);
+using Wow64RevertWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID oldValue);
+
+using GetVersionFn = DWORD(WINAPI*)(void);
+using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD processId);
+
+struct RuntimeApi {
+    // Tool-help, from "Kernel32.dll".
+    CreateToolhelp32SnapshotFn CreateToolhelp32Snapshot = nullptr;
+    Process32FirstFn Process32First = nullptr;
+    Process32NextFn Process32Next = nullptr;
+    Module32FirstFn Module32First = nullptr;
+    Module32NextFn Module32Next = nullptr;
+    Thread32FirstFn Thread32First = nullptr;
+    Thread32NextFn Thread32Next = nullptr;
+
+    // Process-status, from "Psapi.dll".
+    EnumProcessModulesFn EnumProcessModules = nullptr;
+    EnumProcessesFn EnumProcesses = nullptr;
+    GetModuleFileNameExAFn GetModuleFileNameExA = nullptr;
+    GetModuleInformationFn GetModuleInformation = nullptr;
+
+    // From "NTDll.dll".
+    NtQuerySystemInformationFn NtQuerySystemInformation = nullptr;
+
+    // File-system redirection of a 32-bit process on 64-bit Windows; absent
+    // before Windows XP x64.
+    Wow64DisableWow64FsRedirectionFn Wow64DisableWow64FsRedirection = nullptr;
+    Wow64RevertWow64FsRedirectionFn Wow64RevertWow64FsRedirection = nullptr;
+
+    // Ordinary imports, kept here only so that a test can stand in for them:
+    // the family comes from GetVersion, and the NT 4.0 strategy opens the
+    // processes that EnumProcesses lists.
+    GetVersionFn GetVersion = ::GetVersion;
+    OpenProcessFn OpenProcess = ::OpenProcess;
+};
+
+// GetProcAddress with the type of the function it returns; null when the
+// module is null or lacks the name. The detour through void (*)(void)
+// tells the compiler the cast between function types is meant.
+template <class Function>
+Function ResolveFunction(HMODULE module, const char* name)
+{
+    if (!module)
+        return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, name)));
+}
+
+void ResolveToolhelpFunctions(RuntimeApi& api, HMODULE kernel32);
+void ResolvePsapiFunctions(RuntimeApi& api, HMODULE psapi);
+void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll);
+// From the kernel32 that every process has loaded; needs no library handle.
+void ResolveWow64Functions(RuntimeApi& api);
+
+// Null in the product. A test sets it to change the table after resolving:
+// to fake a Windows family, a missing function, a hang or a failure.
+extern void (*RuntimeApiOverride)(RuntimeApi& api);
