@@ -2,6 +2,7 @@
 
 #include "EngineText.h"
 #include "Handle.h"
+#include "RuntimeApi.h"
 
 #include <winioctl.h>
 
@@ -54,6 +55,40 @@ bool IsUsbVolume(char letter)
            descriptor->BusType == BusTypeUsb;
 }
 
+namespace {
+
+// A 32-bit process on 64-bit Windows sees SysWOW64 where System32 is, so the
+// scan would never reach the real System32 and would remove the wrong file
+// of a System32 path. The worker thread turns that redirection off for the
+// two passes. DLL loading depends on it too, so the library the memory pass
+// loads is loaded here first, while redirection still works.
+class RedirectionOff {
+public:
+    RedirectionOff() : psapi_(LoadLibraryA("Psapi.dll"))
+    {
+        ResolveWow64Functions(api_);
+        if (RuntimeApiOverride)
+            RuntimeApiOverride(api_);
+        if (api_.Wow64DisableWow64FsRedirection && api_.Wow64RevertWow64FsRedirection)
+            off_ = api_.Wow64DisableWow64FsRedirection(&previous_) != FALSE;
+    }
+    ~RedirectionOff()
+    {
+        if (off_)
+            api_.Wow64RevertWow64FsRedirection(previous_);
+    }
+    RedirectionOff(const RedirectionOff&) = delete;
+    RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+private:
+    LibraryHandle psapi_;
+    RuntimeApi api_;
+    PVOID previous_ = nullptr;
+    bool off_ = false;
+};
+
+}  // namespace
+
 DWORD WINAPI ScanThreadProc(LPVOID parameter)
 {
     auto* context = static_cast<ScanContext*>(parameter);
@@ -81,18 +116,21 @@ void MemAndFileWalker::RunScan()
 {
     if (!context)
         return;
-    // An allocation failure ends the pass it happens in; the scan still
-    // returns the dialog to idle and shows what it counted.
-    if (!context->StopRequested()) {
-        try {
-            ScanMemory();
-        } catch (const std::bad_alloc&) {
+    {
+        RedirectionOff redirectionOff;
+        // An allocation failure ends the pass it happens in; the scan still
+        // returns the dialog to idle and shows what it counted.
+        if (!context->StopRequested()) {
+            try {
+                ScanMemory();
+            } catch (const std::bad_alloc&) {
+            }
         }
-    }
-    if (!context->StopRequested()) {
-        try {
-            ScanDrives();
-        } catch (const std::bad_alloc&) {
+        if (!context->StopRequested()) {
+            try {
+                ScanDrives();
+            } catch (const std::bad_alloc&) {
+            }
         }
     }
     context->SetProgressPos(0);
