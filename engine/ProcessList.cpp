@@ -317,26 +317,39 @@ bool ProcessList::WalkModules(DWORD processId, ProcessRecord& record, bool upper
     return true;
 }
 
-int ProcessList::RefreshNt5Plus()
+// What both tool-help strategies begin with: a process snapshot, a counting
+// walk, records for that many processes, and the first entry once more.
+bool ProcessList::StartProcessWalk(SnapshotHandle& snapshot, PROCESSENTRY32& entry, DWORD& n, BOOL& more)
 {
-    SnapshotHandle snapshot(api.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    snapshot.Reset(api.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
-        return 0;
+        return false;
 
-    PROCESSENTRY32 entry = {};
+    entry = {};
     entry.dwSize = sizeof entry;
-    DWORD n = 0;
+    n = 0;
     if (api.Process32First(snapshot.Get(), &entry)) {
         n = 1;
         while (api.Process32Next(snapshot.Get(), &entry))
             ++n;
     }
     if (!SizeRecords(n))
-        return 0;
+        return false;
 
     entry = {};
     entry.dwSize = sizeof entry;
-    BOOL more = api.Process32First(snapshot.Get(), &entry);
+    more = api.Process32First(snapshot.Get(), &entry);
+    return true;
+}
+
+int ProcessList::RefreshNt5Plus()
+{
+    SnapshotHandle snapshot;
+    PROCESSENTRY32 entry;
+    DWORD n = 0;
+    BOOL more = FALSE;
+    if (!StartProcessWalk(snapshot, entry, n, more))
+        return 0;
     // Processes started since the counting walk find no record.
     for (DWORD slot = 0; more && slot < n;) {
         ProcessRecord& record = records[slot];
@@ -355,24 +368,12 @@ int ProcessList::RefreshNt5Plus()
 
 int ProcessList::RefreshWin9x()
 {
-    SnapshotHandle snapshot(api.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot)
-        return 0;
-
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
+    SnapshotHandle snapshot;
+    PROCESSENTRY32 entry;
     DWORD n = 0;
-    if (api.Process32First(snapshot.Get(), &entry)) {
-        n = 1;
-        while (api.Process32Next(snapshot.Get(), &entry))
-            ++n;
-    }
-    if (!SizeRecords(n))
+    BOOL more = FALSE;
+    if (!StartProcessWalk(snapshot, entry, n, more))
         return 0;
-
-    entry = {};
-    entry.dwSize = sizeof entry;
-    BOOL more = api.Process32First(snapshot.Get(), &entry);
     for (DWORD slot = 0; more && slot < n;) {
         const DWORD processId = entry.th32ProcessID;
         ProcessRecord& record = records[slot];

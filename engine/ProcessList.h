@@ -71,6 +71,7 @@ public:
 
 private:
     bool SizeRecords(DWORD n);
+    bool StartProcessWalk(SnapshotHandle& snapshot, PROCESSENTRY32& entry, DWORD& n, BOOL& more);
     bool WalkModules(DWORD processId, ProcessRecord& record, bool uppercase);
     void FreeModules(ProcessRecord& record);
     void AbandonRefresh();
