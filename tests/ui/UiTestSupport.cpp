@@ -78,10 +78,12 @@ BOOL CALLBACK FindOwned(HWND window, LPARAM parameter)
 
 const ExpectedTexts& ExpectedForSystem()
 {
-    switch (SystemLanguageIndex()) {
-    case LanguageZhCn: return ZhCn;
-    case LanguageZhTw: return ZhTw;
-    case LanguageJapanese: return Japanese;
+    // Only these exact identifiers have texts of their own; zh_HK (0x0C04)
+    // and everything else shows English.
+    switch (GetSystemDefaultLangID()) {
+    case 0x0804: return ZhCn;
+    case 0x0404: return ZhTw;
+    case 0x0411: return Japanese;
     default: return English;
     }
 }
