@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Renders the main dialog (idle, and after a scan that found files) and the
+# About dialog in the four languages under a virtual X server, in Wine's
+# virtual desktop, and saves them as docs/*.png.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+"$root/scripts/install-deps.sh"
+"$root/scripts/build.sh"
+
+showcase="$root/build/x86_64/tests/showcase.exe"
+prefix="$root/build/run-prefix"
+wine=/usr/lib/wine/wine64
+mkdir -p "$root/docs"
+
+n=90
+while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$n"
+for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+
+cleanup() {
+  "$root/scripts/wine-prefix.sh" stop "$prefix"
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+"$root/scripts/wine-prefix.sh" start "$prefix" --display
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# The virtual desktop starts programs by their Windows path, and no drive
+# maps the build tree: the program is copied onto the prefix's C: drive.
+mkdir -p "$prefix/drive_c/showcase"
+cp "$showcase" "$prefix/drive_c/showcase/showcase.exe"
+
+shoot() {  # locale, state, output name
+  /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+  LC_ALL="$1.UTF-8" timeout 60 "$wine" explorer.exe /desktop=shot,1024x768 'C:\showcase\showcase.exe' "$2" \
+    </dev/null >/dev/null 2>&1 &
+  local pid=$!
+  sleep 5
+  import -window root "$root/build/shot.png"
+  # The desktop's flat background is cut away.
+  convert "$root/build/shot.png" -trim +repage "$root/docs/$3.png"
+  /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+  wait "$pid" 2>/dev/null || true
+  echo "docs/$3.png"
+}
+
+for pair in zh_CN:zh-cn en_US:en zh_TW:zh-tw ja_JP:ja; do
+  locale=${pair%%:*}
+  name=${pair##*:}
+  shoot "$locale" idle "main-$name"
+  shoot "$locale" rows "main-scanned-$name"
+  shoot "$locale" about "about-$name"
+done

@@ -1,0 +1,68 @@
+// Shows the real dialogs in a given state for the pictures of the README:
+//   showcase idle | rows | about
+// "rows" fills the list as a scan that found files leaves it, without
+// needing infected files on the disk.
+#include "AboutDialog.h"
+#include "App.h"
+#include "EngineText.h"
+#include "MainDialog.h"
+#include "MemAndFileWalker.h"
+#include "Resource.h"
+#include "ScanContext.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+
+namespace {
+
+void FillRows(HWND dialog)
+{
+    auto* context = reinterpret_cast<ScanContext*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+    if (!context)
+        return;
+    const UINT language = context->language;
+    struct Row {
+        const char* path;
+        ScanOutcome outcome;
+    };
+    static const Row Rows[] = {
+        {"C:\\windows\\system32\\tavsvc.exe", OutcomeDeleted},
+        {"C:\\users\\Public\\Downloads\\setup_tav.exe", OutcomeDeleted},
+        {"C:\\windows\\system32\\drivers\\tavok32.sys", OutcomeDelayDelete},
+        {"C:\\Program Files\\Shared\\autorun.exe", OutcomeKillFailed},
+    };
+    for (const Row& row : Rows)
+        context->AddResultRow(row.path, DetectionName, StatusWords[row.outcome * 4 + language]);
+    SendMessageA(dialog, WM_SCAN_DONE, 0, 0);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
+{
+    AppInstance = instance;
+    InitCommonControls();
+    SharedTooltip = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                    AppInstance, nullptr);
+
+    HWND dialog = CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlgProc, 0);
+    ShowWindow(dialog, SW_SHOW);
+    if (std::strstr(commandLine, "rows"))
+        FillRows(dialog);
+    if (std::strstr(commandLine, "about")) {
+        DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUT), dialog, AboutDlgProc, 0);
+    } else {
+        MSG message;
+        while (IsWindow(dialog) && GetMessageA(&message, nullptr, 0, 0) > 0) {
+            if (!IsDialogMessageA(dialog, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+    }
+    DestroyWindow(dialog);
+    DestroyWindow(SharedTooltip);
+    return 0;
+}

@@ -1,0 +1,347 @@
+// The main dialog from the real IDD_MAIN template with MainDlgProc.
+#include "UiTestSupport.h"
+
+#include "App.h"
+#include "LinkStatic.h"
+#include "MainDialog.h"
+#include "Resource.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+class MainDialogTest : public ::testing::Test {
+protected:
+    UiProcess process;
+    MainDialogWindow main;
+
+    void ExpectButton(int id, bool enabled, LONG type)
+    {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(IsWindowEnabled(main.Item(id)) != FALSE, enabled);
+        EXPECT_EQ(ButtonType(main.Item(id)), type);
+    }
+
+    bool CloseGrayed()
+    {
+        const UINT state = GetMenuState(GetSystemMenu(main.window, FALSE), SC_CLOSE, MF_BYCOMMAND);
+        EXPECT_NE(state, static_cast<UINT>(-1));
+        return (state & MF_GRAYED) != 0;
+    }
+
+    void ExpectIdleAtStart()
+    {
+        ExpectButton(IDC_SCAN, true, BS_DEFPUSHBUTTON);
+        ExpectButton(IDC_EXIT, true, BS_PUSHBUTTON);
+        ExpectButton(IDC_ABOUT, true, BS_PUSHBUTTON);
+        ExpectButton(IDC_STOP, false, BS_PUSHBUTTON);
+        EXPECT_EQ(GetFocus(), main.Item(IDC_SCAN));
+        EXPECT_FALSE(CloseGrayed());
+    }
+
+    void ExpectScanning()
+    {
+        ExpectButton(IDC_SCAN, false, BS_PUSHBUTTON);
+        ExpectButton(IDC_EXIT, false, BS_PUSHBUTTON);
+        ExpectButton(IDC_ABOUT, false, BS_PUSHBUTTON);
+        ExpectButton(IDC_STOP, true, BS_DEFPUSHBUTTON);
+        EXPECT_EQ(GetFocus(), main.Item(IDC_STOP));
+        EXPECT_TRUE(CloseGrayed());
+    }
+
+    void ExpectIdleAfterScan()
+    {
+        ExpectButton(IDC_SCAN, true, BS_PUSHBUTTON);
+        ExpectButton(IDC_EXIT, true, BS_DEFPUSHBUTTON);
+        ExpectButton(IDC_ABOUT, true, BS_PUSHBUTTON);
+        ExpectButton(IDC_STOP, false, BS_PUSHBUTTON);
+        EXPECT_FALSE(CloseGrayed());
+    }
+
+    int RowCount() { return static_cast<int>(SendMessageW(main.Item(IDC_RESULTS), LVM_GETITEMCOUNT, 0, 0)); }
+
+    std::wstring Cell(int row, int column)
+    {
+        wchar_t buffer[300] = {};
+        LVITEMW item = {};
+        item.iSubItem = column;
+        item.pszText = buffer;
+        item.cchTextMax = 300;
+        SendMessageW(main.Item(IDC_RESULTS), LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                     reinterpret_cast<LPARAM>(&item));
+        return buffer;
+    }
+};
+
+TEST_F(MainDialogTest, LocalizedTextsAtStart)
+{
+    const ExpectedTexts& expected = ExpectedForSystem();
+    EXPECT_EQ(TextW(main.window), expected.mainTitle);
+    EXPECT_EQ(TextW(main.Item(IDC_PROGRESS_LABEL)), expected.progressLabel);
+    for (int id = IDC_SCAN; id <= IDC_STOP; ++id)
+        EXPECT_EQ(TextW(main.Item(id)), expected.buttons[id - IDC_SCAN]) << id;
+    EXPECT_EQ(TextW(main.Item(IDC_STATUS)), L"");
+
+    HWND list = main.Item(IDC_RESULTS);
+    for (int column = 0; column < 3; ++column) {
+        wchar_t title[64] = {};
+        LVCOLUMNW header = {};
+        header.mask = LVCF_TEXT | LVCF_SUBITEM | LVCF_FMT;
+        header.pszText = title;
+        header.cchTextMax = 64;
+        ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(column),
+                                 reinterpret_cast<LPARAM>(&header)));
+        EXPECT_STREQ(title, expected.columns[column]);
+        EXPECT_EQ(header.iSubItem, column);
+        EXPECT_EQ(header.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_LEFT);
+    }
+    // Under zh_HK (0x0C04) the English texts are shown.
+    if (GetSystemDefaultLangID() == 0x0C04) {
+        EXPECT_STREQ(expected.buttons[0], L"Scan");
+    }
+}
+
+TEST_F(MainDialogTest, InitialState)
+{
+    ScanContext* context = main.Context();
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(context->language, static_cast<UINT>(SystemLanguageIndex()));
+    EXPECT_EQ(context->progressBar, main.Item(IDC_PROGRESS));
+    EXPECT_EQ(context->statusLine, main.Item(IDC_STATUS));
+    EXPECT_EQ(context->resultList, main.Item(IDC_RESULTS));
+    EXPECT_EQ(context->references.load(), 1);
+    ExpectIdleAtStart();
+
+    HWND list = main.Item(IDC_RESULTS);
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0), 270);
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0), 100);
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 2, 0), 100);
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 3, 0), 0);  // no fourth column
+    EXPECT_EQ(RowCount(), 0);
+    EXPECT_EQ(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT,
+              LVS_EX_FULLROWSELECT);
+    const LONG listStyle = GetWindowLongA(list, GWL_STYLE);
+    EXPECT_EQ(listStyle & LVS_TYPEMASK, LVS_REPORT);
+    EXPECT_TRUE(listStyle & LVS_SINGLESEL);
+    EXPECT_TRUE(listStyle & LVS_SHOWSELALWAYS);
+    EXPECT_TRUE(listStyle & LVS_NOSORTHEADER);
+
+    // The small icon only, from IDI_APP.
+    EXPECT_NE(SendMessageA(main.window, WM_GETICON, ICON_SMALL, 0), 0);
+    EXPECT_EQ(SendMessageA(main.window, WM_GETICON, ICON_BIG, 0), 0);
+
+    // The banner shows bitmap 118 at its own size.
+    auto bitmap = reinterpret_cast<HBITMAP>(SendMessageA(main.Item(IDC_BANNER), STM_GETIMAGE, IMAGE_BITMAP, 0));
+    ASSERT_NE(bitmap, nullptr);
+    BITMAP info = {};
+    ASSERT_EQ(GetObjectA(bitmap, sizeof info, &info), static_cast<int>(sizeof info));
+    EXPECT_EQ(info.bmWidth, 402);
+    EXPECT_EQ(info.bmHeight, 102);
+}
+
+TEST_F(MainDialogTest, ScanStopAndReturnToIdle)
+{
+    ScanContext* context = main.Context();
+    ASSERT_NE(context, nullptr);
+    context->rowCount = 7;
+    context->stopFlag = 1;
+    SendMessageA(main.Item(IDC_PROGRESS), PBM_SETPOS, 30, 0);
+
+    main.Command(IDC_SCAN);
+    // Until this thread pumps, the worker cannot report back.
+    ExpectScanning();
+    EXPECT_EQ(context->stopFlag.load(), 0u);
+    EXPECT_EQ(context->rowCount, 0u);
+    EXPECT_EQ(SendMessageA(main.Item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 0);
+    EXPECT_EQ(context->references.load(), 2) << "the worker holds a reference";
+
+    // Stop only raises the flag.
+    main.Command(IDC_STOP);
+    EXPECT_EQ(context->stopFlag.load(), 1u);
+    ExpectScanning();
+
+    // Enter, Escape and the close box arrive as commands 1 and 2 while
+    // scanning: no second worker, and the dialog stays.
+    main.Command(IDOK);
+    main.Command(IDCANCEL);
+    SendMessageA(main.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(context->references.load(), 2);
+    EXPECT_TRUE(IsWindowVisible(main.window));
+    ExpectScanning();
+
+    // WM_SCAN_DONE comes before the summary box, which the dialog owns.
+    HWND box = nullptr;
+    ASSERT_TRUE(PumpUntil(main.window, [&] { return (box = FindOwnedDialog(main.window)) != nullptr; }));
+    ExpectIdleAfterScan();
+    EXPECT_FALSE(IsWindowEnabled(main.window)) << "the summary box is modal";
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(PumpUntil(main.window, [&] { return context->references.load() == 1; }));
+    EXPECT_TRUE(IsWindowEnabled(main.window));
+    ExpectIdleAfterScan();
+    // The focus comes back when the dialog is activated again.
+    EXPECT_TRUE(PumpUntil(main.window, [&] { return GetFocus() == main.Item(IDC_EXIT); }, 5000));
+    EXPECT_EQ(main.Context(), context);
+}
+
+TEST_F(MainDialogTest, ScanDoneGivesExitTheFocus)
+{
+    main.Command(IDC_SCAN);
+    ExpectScanning();
+    // As the worker sends it, before its summary box takes the focus.
+    SendMessageA(main.window, WM_SCAN_DONE, 0, 0);
+    ExpectIdleAfterScan();
+    EXPECT_EQ(GetFocus(), main.Item(IDC_EXIT));
+    FinishScan(main);
+}
+
+TEST_F(MainDialogTest, AWholeScanOfThePrefixEndsInIdle)
+{
+    ScanContext* context = main.Context();
+    ASSERT_NE(context, nullptr);
+    main.Command(IDC_SCAN);
+    HWND box = nullptr;
+    ASSERT_TRUE(PumpUntil(main.window, [&] { return (box = FindOwnedDialog(main.window)) != nullptr; }));
+    ExpectIdleAfterScan();
+    EXPECT_EQ(TextW(main.Item(IDC_STATUS)), L"");
+    EXPECT_EQ(SendMessageA(main.Item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 0);
+    std::string summary(200, '\0');
+    summary.resize(static_cast<size_t>(GetDlgItemTextA(box, 0xFFFF, &summary[0], 200)));
+    EXPECT_FALSE(summary.empty()) << "the worker's summary";
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(PumpUntil(main.window, [&] { return context->references.load() == 1; }));
+    EXPECT_EQ(RowCount(), 0) << "the prefix holds no infected file";
+}
+
+TEST_F(MainDialogTest, RowsStayUntilTheNextScan)
+{
+    ScanContext* context = main.Context();
+    ASSERT_NE(context, nullptr);
+    HWND list = main.Item(IDC_RESULTS);
+
+    main.Command(IDC_SCAN);
+    // Rows as the worker appends them.
+    context->AddResultRow("C:\\a\\first.exe", "Worm.Win32.Tavok", "Deleted");
+    context->AddResultRow("C:\\b\\second.exe", "Worm.Win32.Tavok", "Delay Delete");
+    FinishScan(main);
+    ASSERT_EQ(RowCount(), 2);
+    EXPECT_EQ(Cell(0, 0), L"C:\\a\\first.exe");
+    EXPECT_EQ(Cell(1, 0), L"C:\\b\\second.exe");
+    EXPECT_EQ(Cell(1, 1), L"Worm.Win32.Tavok");
+    EXPECT_EQ(Cell(1, 2), L"Delay Delete");
+    EXPECT_EQ(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 1);
+    EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), 1);
+
+    main.Command(IDC_SCAN);
+    EXPECT_EQ(RowCount(), 0) << "emptied before the new worker starts";
+    EXPECT_EQ(context->rowCount, 0u);
+    context->AddResultRow("C:\\c\\third.exe", "Worm.Win32.Tavok", "Kill Failed");
+    FinishScan(main);
+    ASSERT_EQ(RowCount(), 1);
+    EXPECT_EQ(Cell(0, 0), L"C:\\c\\third.exe");
+}
+
+TEST_F(MainDialogTest, CommandsWithNotificationCodeAreIgnored)
+{
+    ScanContext* context = main.Context();
+    ASSERT_NE(context, nullptr);
+    for (WORD id = IDC_SCAN; id <= IDC_STOP; ++id) {
+        for (WORD code : {WORD(1), WORD(BN_SETFOCUS), WORD(BN_KILLFOCUS)}) {
+            EXPECT_EQ(MainDlgProc(main.window, WM_COMMAND, MAKEWPARAM(id, code), 0), FALSE) << id;
+            main.Command(MAKEWPARAM(id, code));
+        }
+    }
+    EXPECT_EQ(MainDlgProc(main.window, WM_COMMAND, 5, 0), FALSE);
+    EXPECT_EQ(context->references.load(), 1);
+    EXPECT_EQ(context->stopFlag.load(), 0u);
+    EXPECT_TRUE(IsWindowVisible(main.window));
+    ExpectIdleAtStart();
+}
+
+TEST_F(MainDialogTest, ExitEndsTheDialogWhenIdle)
+{
+    main.Command(IDC_EXIT);
+    EXPECT_FALSE(IsWindowVisible(main.window));
+}
+
+TEST_F(MainDialogTest, MissingContextIsTolerated)
+{
+    ScanContext* context = main.Context();
+    SetWindowLongPtrA(main.window, GWLP_USERDATA, 0);
+    main.Command(IDC_SCAN);
+    main.Command(IDC_STOP);
+    EXPECT_FALSE(IsWindowEnabled(main.Item(IDC_STOP))) << "no scan without a context";
+    EXPECT_EQ(context->references.load(), 1);
+    SetWindowLongPtrA(main.window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(context));
+}
+
+TEST_F(MainDialogTest, BannerKeepsTheContextAfterMouseActivity)
+{
+    HWND banner = main.Item(IDC_BANNER);
+    const LONG_PTR context = GetWindowLongPtrA(main.window, GWLP_USERDATA);
+    EXPECT_EQ(GetWindowLongPtrA(banner, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(ProductLinkProc));
+    EXPECT_NE(GetWindowLongPtrA(banner, GWLP_USERDATA), 0) << "the previous procedure";
+    EXPECT_FALSE(GetWindowLongA(banner, GWL_STYLE) & SS_NOTIFY);
+
+    RECT rect = {};
+    GetWindowRect(banner, &rect);
+    const POINT center = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    ASSERT_TRUE(SetCursorPos(center.x, center.y));
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(SendMessageA(banner, WM_NCHITTEST, 0, MAKELPARAM(center.x, center.y)), HTCLIENT);
+        EXPECT_EQ(SendMessageA(banner, WM_SETCURSOR, reinterpret_cast<WPARAM>(banner),
+                               MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
+        EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, MAKEINTRESOURCEA(32649)));
+        SendMessageA(banner, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
+    }
+    Sleep(20);
+    EXPECT_FALSE(HasTimerMessage(banner)) << "the banner has no hover state";
+    EXPECT_EQ(GetWindowLongPtrA(main.window, GWLP_USERDATA), context);
+
+    // Outside its rectangle the static stays transparent to the mouse.
+    ASSERT_TRUE(SetCursorPos(rect.right + 20, rect.bottom + 60));
+    EXPECT_EQ(SendMessageA(banner, WM_NCHITTEST, 0, 0), HTTRANSPARENT);
+    EXPECT_EQ(GetWindowLongPtrA(main.window, GWLP_USERDATA), context);
+}
+
+// The About command runs the About dialog modally, owned by this dialog.
+struct AboutProbe {
+    HWND main = nullptr;
+    HWND about = nullptr;
+    bool mainEnabled = true;
+    std::wstring title;
+};
+AboutProbe* Probe = nullptr;
+
+void CALLBACK ProbeAbout(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND about = FindOwnedDialog(Probe->main);
+    if (!about)
+        return;
+    KillTimer(nullptr, timer);
+    Probe->about = about;
+    Probe->mainEnabled = IsWindowEnabled(Probe->main) != FALSE;
+    Probe->title = TextW(about);
+    PostMessageA(about, WM_COMMAND, IDCANCEL, 0);
+}
+
+TEST_F(MainDialogTest, AboutCommandRunsTheOwnedAboutDialog)
+{
+    AboutProbe probe;
+    probe.main = main.window;
+    Probe = &probe;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, ProbeAbout);
+    ASSERT_NE(timer, 0u);
+    main.Command(IDC_ABOUT);
+    KillTimer(nullptr, timer);
+    Probe = nullptr;
+
+    ASSERT_NE(probe.about, nullptr);
+    EXPECT_FALSE(IsWindow(probe.about));
+    EXPECT_FALSE(probe.mainEnabled);
+    EXPECT_EQ(probe.title, ExpectedForSystem().aboutTitle);
+    EXPECT_EQ(SendMessageA(SharedTooltip, TTM_GETTOOLCOUNT, 0, 0), 0);
+    EXPECT_TRUE(IsWindowEnabled(main.window));
+}
+
+}  // namespace
