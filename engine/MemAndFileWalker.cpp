@@ -27,6 +27,9 @@ int EnableDebugPrivilege(int on)
     return GetLastError() == ERROR_SUCCESS ? 1 : 0;
 }
 
+// The bus type sits at the same place in the 32-bit and the 64-bit layout.
+static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28, "descriptor layout");
+
 bool IsUsbVolume(char letter)
 {
     char volume[16] = {};
@@ -92,9 +95,11 @@ private:
 DWORD WINAPI ScanThreadProc(LPVOID parameter)
 {
     auto* context = static_cast<ScanContext*>(parameter);
-    {
+    try {
         MemAndFileWalker walker(context);
         walker.RunScan();
+    } catch (...) {
+        // Nothing may leave a thread procedure; RunScan absorbs what a scan can throw.
     }
     if (context)
         context->Release();

@@ -1,0 +1,135 @@
+// The built program as a user runs it: its own process, its main dialog,
+// a whole scan with its summary, and its exit code.
+#include "ScanHost.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Copied here by the test run: a program must lie on a drive to be started.
+const char ProductPath[] = "C:\\tavok-product\\TavokRemover.exe";
+
+struct DialogSearch {
+    DWORD processId;
+    std::vector<HWND> dialogs;
+};
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<DialogSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char name[32] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (owner == search->processId && std::strcmp(name, "#32770") == 0 && IsWindowVisible(window))
+        search->dialogs.push_back(window);
+    return TRUE;
+}
+
+// Polls for a visible dialog of the process that the predicate accepts.
+template <class Accept>
+HWND WaitForDialog(DWORD processId, Accept accept, DWORD timeoutMs = 30000)
+{
+    const DWORD start = GetTickCount();
+    do {
+        DialogSearch search = {processId, {}};
+        EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
+        for (HWND dialog : search.dialogs) {
+            if (accept(dialog))
+                return dialog;
+        }
+        Sleep(20);
+    } while (GetTickCount() - start < timeoutMs);
+    return nullptr;
+}
+
+BOOL CALLBACK FindText(HWND window, LPARAM parameter)
+{
+    char name[32] = {};
+    GetClassNameA(window, name, sizeof name);
+    std::wstring text = WindowTextW(window);
+    if (_stricmp(name, "Static") == 0 && !text.empty()) {
+        *reinterpret_cast<std::wstring*>(parameter) = text;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+class Product : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        ASSERT_TRUE(CreateProcessA(ProductPath, nullptr, nullptr, nullptr, FALSE, 0, nullptr, "C:\\",
+                                   &startup, &process_))
+            << GetLastError();
+        WaitForInputIdle(process_.hProcess, 10000);
+        main_ = WaitForDialog(process_.dwProcessId,
+                              [](HWND dialog) { return GetDlgItem(dialog, 1002) != nullptr; });
+        ASSERT_NE(main_, nullptr);
+    }
+
+    void TearDown() override
+    {
+        if (!process_.hProcess)
+            return;
+        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(process_.hProcess, 99);
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+
+    DWORD ExitCode(DWORD timeoutMs = 15000)
+    {
+        EXPECT_EQ(WaitForSingleObject(process_.hProcess, timeoutMs), WAIT_OBJECT_0);
+        DWORD code = 12345;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+
+    PROCESS_INFORMATION process_ = {};
+    HWND main_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Product, ScanShowsTheSummaryAndExitEndsTheProcessWithCodeZero)
+{
+    const bool chinese = std::string(std::getenv("LC_ALL") ? std::getenv("LC_ALL") : "").rfind("zh_CN", 0) == 0;
+    EXPECT_EQ(WindowTextW(main_), chinese ? L"Veltrane“Tavok”病毒（Worm.Win32.Tavok）专杀工具"
+                                          : L"Veltrane \"Worm.Win32.Tavok\" Remover");
+
+    PostMessageA(main_, WM_COMMAND, 1, 0);  // Scan
+    HWND summary = WaitForDialog(process_.dwProcessId, [&](HWND dialog) { return dialog != main_; }, 120000);
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(GetWindow(summary, GW_OWNER), main_);
+    EXPECT_FALSE(IsWindowEnabled(main_));  // the box is modal to the dialog
+    std::wstring text;
+    EnumChildWindows(summary, FindText, reinterpret_cast<LPARAM>(&text));
+    const std::wstring start = chinese ? L"扫描完毕！\n扫描文件：" : L"Complete!\nFiles: ";
+    EXPECT_EQ(text.substr(0, start.size()), start) << "summary: " << std::string(text.begin(), text.end());
+    EXPECT_NE(text.find(chinese ? L"\n发现病毒：0\n清除失败：0\n" : L"\nInfected: 0\nKill failed: 0\n"),
+              std::wstring::npos);
+    EXPECT_EQ(WindowTextW(summary), chinese ? L"提示" : L"Message");
+
+    PostMessageA(summary, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 500 && !IsWindowEnabled(main_); ++i)
+        Sleep(20);
+    EXPECT_TRUE(IsWindowEnabled(main_));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main_, 2)));
+
+    PostMessageA(main_, WM_COMMAND, 2, 0);  // Exit
+    EXPECT_EQ(ExitCode(), 0u);
+}
+
+TEST_F(Product, TheCloseCommandEndsTheProcessWithCodeZero)
+{
+    PostMessageA(main_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(ExitCode(), 0u);
+}
