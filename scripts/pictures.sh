@@ -13,12 +13,8 @@ prefix="$root/build/run-prefix"
 wine=/usr/lib/wine/wine64
 mkdir -p "$root/docs"
 
-n=90
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$n"
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+. "$root/scripts/xvfb.sh"
+start_xvfb
 
 cleanup() {
   "$root/scripts/wine-prefix.sh" stop "$prefix"

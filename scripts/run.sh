@@ -27,13 +27,8 @@ cleanup() {
 }
 
 if [ -z "${DISPLAY:-}" ]; then
-  # The first free display number from 90 on.
-  n=90
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=":$n"
-  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  . "$root/scripts/xvfb.sh"
+  start_xvfb
   headless=1
 else
   headless=0
