@@ -52,10 +52,8 @@ bool IsUsbVolume(char letter)
     DWORD returned = 0;
     const BOOL answered = DeviceIoControl(device.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, 12,
                                           buffer.get(), DescriptorBufferSize, &returned, nullptr);
-    // A short answer that stops before BusType says nothing about the bus.
-    return answered == TRUE &&
-           returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof descriptor->BusType &&
-           descriptor->BusType == BusTypeUsb;
+    // The buffer starts zeroed, so a short answer reads as no bus at all.
+    return answered == TRUE && descriptor->BusType == BusTypeUsb;
 }
 
 namespace {
@@ -123,18 +121,18 @@ void MemAndFileWalker::RunScan()
         return;
     {
         RedirectionOff redirectionOff;
-        // An allocation failure ends the pass it happens in; the scan still
-        // returns the dialog to idle and shows what it counted.
+        // A failure inside a pass (an allocation, most likely) ends that pass;
+        // the scan still returns the dialog to idle and shows what it counted.
         if (!context->StopRequested()) {
             try {
                 ScanMemory();
-            } catch (const std::bad_alloc&) {
+            } catch (...) {
             }
         }
         if (!context->StopRequested()) {
             try {
                 ScanDrives();
-            } catch (const std::bad_alloc&) {
+            } catch (...) {
             }
         }
     }
