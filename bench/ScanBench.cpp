@@ -1,6 +1,7 @@
 // Prints what the scan costs: MD5 throughput, the disk pass against a bare
 // enumeration of the same tree, and the peak working set.
 //   ScanBench.exe [OpenSSL MD5 in MB/s] [number of files]
+#include "Handle.h"
 #include "Md5.h"
 #include "MemAndFileWalker.h"
 
@@ -62,8 +63,8 @@ void MakeTree(const std::string& root, size_t files)
 void RemoveTree(const std::string& dir)
 {
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
+    FindHandle find(FindFirstFileA((dir + "\\*").c_str(), &entry));
+    if (find) {
         do {
             const std::string name = entry.cFileName;
             if (name == "." || name == "..")
@@ -72,8 +73,8 @@ void RemoveTree(const std::string& dir)
                 RemoveTree(dir + "\\" + name);
             else
                 DeleteFileA((dir + "\\" + name).c_str());
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
+        } while (FindNextFileA(find.Get(), &entry));
+        find.Reset();  // the folder can't go while it is searched
     }
     RemoveDirectoryA(dir.c_str());
 }
@@ -82,8 +83,8 @@ size_t EnumerateOnly(const std::string& dir)
 {
     size_t count = 0;
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
+    FindHandle find(FindFirstFileA((dir + "\\*").c_str(), &entry));
+    if (!find)
         return 0;
     do {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -92,8 +93,7 @@ size_t EnumerateOnly(const std::string& dir)
         } else {
             ++count;
         }
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
+    } while (FindNextFileA(find.Get(), &entry));
     return count;
 }
 

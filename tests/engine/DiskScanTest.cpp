@@ -1,4 +1,5 @@
 // Whole scans and disk walks over generated trees, with a test table.
+#include "Handle.h"
 #include "MemAndFileWalker.h"
 #include "RecordingWalker.h"
 #include "Reference.h"
@@ -26,8 +27,8 @@ size_t CountFiles(const std::string& dir)
 {
     size_t count = 0;
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
+    FindHandle find(FindFirstFileA((dir + "\\*").c_str(), &entry));
+    if (!find)
         return 0;
     do {
         const std::string name = entry.cFileName;
@@ -37,8 +38,7 @@ size_t CountFiles(const std::string& dir)
             count += CountFiles(dir + "\\" + name);
         else
             ++count;
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
+    } while (FindNextFileA(find.Get(), &entry));
     return count;
 }
 
@@ -213,9 +213,8 @@ TEST(DiskScan, ReparsePointsAreNeitherFollowedNorVisited)
     // inside the tree back to its top, which Wine lists as a reparse point.
     const std::string root = "C:\\tavok-link-fixture";
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((root + "\\top\\inner\\loop").c_str(), &entry);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE) << "fixture missing";
-    FindClose(find);
+    ASSERT_TRUE(FindHandle(FindFirstFileA((root + "\\top\\inner\\loop").c_str(), &entry)))
+        << "fixture missing";
     ASSERT_EQ(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
               DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 

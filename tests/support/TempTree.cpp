@@ -1,5 +1,7 @@
 #include "TempTree.h"
 
+#include "Handle.h"
+
 #include <gtest/gtest.h>
 
 std::string PatternBytes(size_t size, unsigned seed)
@@ -21,8 +23,8 @@ bool FileExists(const std::string& path)
 void RemoveTree(const std::string& path)
 {
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
+    FindHandle find(FindFirstFileA((path + "\\*").c_str(), &entry));
+    if (find) {
         do {
             const std::string name = entry.cFileName;
             if (name == "." || name == "..")
@@ -37,8 +39,8 @@ void RemoveTree(const std::string& path)
                 RemoveDirectoryA(full.c_str());
             else
                 DeleteFileA(full.c_str());
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
+        } while (FindNextFileA(find.Get(), &entry));
+        find.Reset();  // the folder can't go while it is searched
     }
     RemoveDirectoryA(path.c_str());
 }
