@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -106,25 +107,19 @@ SIZE_T PeakWorkingSet()
     return counters.PeakWorkingSetSize;
 }
 
-// One timed walk, in files per second.
-template <class Walk>
-double FilesPerSecond(size_t files, Walk walk)
+// Best of three rounds for each walk, in files per second. The walks take
+// turns within a round, so that all meet the same caches and load.
+std::vector<double> BestOfThreeInTurn(size_t files, const std::vector<std::function<void()>>& walks)
 {
-    const auto start = Clock::now();
-    walk();
-    return files / Seconds(start);
-}
-
-// Best of three rounds. The two walks take turns, so that both meet the
-// same caches and the same load on the machine.
-template <class First, class Second>
-void BestOfThreeInTurn(size_t files, First first, double& firstBest, Second second, double& secondBest)
-{
-    firstBest = secondBest = 0;
+    std::vector<double> best(walks.size(), 0.0);
     for (int round = 0; round < 3; ++round) {
-        firstBest = std::max(firstBest, FilesPerSecond(files, first));
-        secondBest = std::max(secondBest, FilesPerSecond(files, second));
+        for (size_t i = 0; i < walks.size(); ++i) {
+            const auto start = Clock::now();
+            walks[i]();
+            best[i] = std::max(best[i], files / Seconds(start));
+        }
     }
+    return best;
 }
 
 }  // namespace
@@ -153,10 +148,9 @@ int main(int argc, char** argv)
         walker.ScanDirectory(root.c_str());
         visited = walker.files;
     };
-    const auto enumerate = [&] { counted = EnumerateOnly(root); };
-    double enumeration = 0, pass = 0, enumerationAgain = 0, opening = 0;
-    BestOfThreeInTurn(files, enumerate, enumeration, [&] { diskPass(false); }, pass);
-    BestOfThreeInTurn(files, enumerate, enumerationAgain, [&] { diskPass(true); }, opening);
+    const std::vector<double> rates = BestOfThreeInTurn(
+        files, {[&] { counted = EnumerateOnly(root); }, [&] { diskPass(false); }, [&] { diskPass(true); }});
+    const double enumeration = rates[0], pass = rates[1], opening = rates[2];
     const SIZE_T peakAfter = PeakWorkingSet();
     context->Release();
 

@@ -1,11 +1,11 @@
 // The built program as a user runs it: its own process, its main dialog,
 // a whole scan with its summary, and its exit code.
+#include "Handle.h"
 #include "ScanHost.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,9 +24,7 @@ BOOL CALLBACK CollectDialogs(HWND window, LPARAM parameter)
     auto* search = reinterpret_cast<DialogSearch*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    char name[32] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (owner == search->processId && std::strcmp(name, "#32770") == 0 && IsWindowVisible(window))
+    if (owner == search->processId && IsVisibleDialog(window))
         search->dialogs.push_back(window);
     return TRUE;
 }
@@ -48,52 +46,41 @@ HWND WaitForDialog(DWORD processId, Accept accept, DWORD timeoutMs = 30000)
     return nullptr;
 }
 
-BOOL CALLBACK FindText(HWND window, LPARAM parameter)
-{
-    char name[32] = {};
-    GetClassNameA(window, name, sizeof name);
-    std::wstring text = WindowTextW(window);
-    if (_stricmp(name, "Static") == 0 && !text.empty()) {
-        *reinterpret_cast<std::wstring*>(parameter) = text;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 class Product : public ::testing::Test {
 protected:
     void SetUp() override
     {
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
+        PROCESS_INFORMATION started = {};
         ASSERT_TRUE(CreateProcessA(ProductPath, nullptr, nullptr, nullptr, FALSE, 0, nullptr, "C:\\",
-                                   &startup, &process_))
+                                   &startup, &started))
             << GetLastError();
-        WaitForInputIdle(process_.hProcess, 10000);
-        main_ = WaitForDialog(process_.dwProcessId,
+        process_.Reset(started.hProcess);
+        CloseHandle(started.hThread);  // only the process is waited on
+        processId_ = started.dwProcessId;
+        WaitForInputIdle(process_.Get(), 10000);
+        main_ = WaitForDialog(processId_,
                               [](HWND dialog) { return GetDlgItem(dialog, 1002) != nullptr; });
         ASSERT_NE(main_, nullptr);
     }
 
     void TearDown() override
     {
-        if (!process_.hProcess)
-            return;
-        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
-            TerminateProcess(process_.hProcess, 99);
-        CloseHandle(process_.hThread);
-        CloseHandle(process_.hProcess);
+        if (process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT)
+            TerminateProcess(process_.Get(), 99);
     }
 
     DWORD ExitCode(DWORD timeoutMs = 15000)
     {
-        EXPECT_EQ(WaitForSingleObject(process_.hProcess, timeoutMs), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(process_.Get(), timeoutMs), WAIT_OBJECT_0);
         DWORD code = 12345;
-        GetExitCodeProcess(process_.hProcess, &code);
+        GetExitCodeProcess(process_.Get(), &code);
         return code;
     }
 
-    PROCESS_INFORMATION process_ = {};
+    KernelHandle process_;
+    DWORD processId_ = 0;
     HWND main_ = nullptr;
 };
 
@@ -106,12 +93,11 @@ TEST_F(Product, ScanShowsTheSummaryAndExitEndsTheProcessWithCodeZero)
                                           : L"Veltrane \"Worm.Win32.Tavok\" Remover");
 
     PostMessageA(main_, WM_COMMAND, 1, 0);  // Scan
-    HWND summary = WaitForDialog(process_.dwProcessId, [&](HWND dialog) { return dialog != main_; }, 120000);
+    HWND summary = WaitForDialog(processId_, [&](HWND dialog) { return dialog != main_; }, 120000);
     ASSERT_NE(summary, nullptr);
     EXPECT_EQ(GetWindow(summary, GW_OWNER), main_);
     EXPECT_FALSE(IsWindowEnabled(main_));  // the box is modal to the dialog
-    std::wstring text;
-    EnumChildWindows(summary, FindText, reinterpret_cast<LPARAM>(&text));
+    const std::wstring text = MessageBoxText(summary);
     const std::wstring start = chinese ? L"扫描完毕！\n扫描文件：" : L"Complete!\nFiles: ";
     EXPECT_EQ(text.substr(0, start.size()), start) << "summary: " << std::string(text.begin(), text.end());
     EXPECT_NE(text.find(chinese ? L"\n发现病毒：0\n清除失败：0\n" : L"\nInfected: 0\nKill failed: 0\n"),

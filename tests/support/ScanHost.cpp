@@ -30,9 +30,7 @@ struct BoxSearch {
 
 BOOL CALLBACK FindBox(HWND window, LPARAM parameter)
 {
-    char name[32] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (std::string(name) == "#32770" && IsWindowVisible(window)) {
+    if (IsVisibleDialog(window)) {
         reinterpret_cast<BoxSearch*>(parameter)->box = window;
         return FALSE;
     }
@@ -58,6 +56,20 @@ BOOL CALLBACK FindBoxText(HWND window, LPARAM parameter)
 }
 
 }  // namespace
+
+bool IsVisibleDialog(HWND window)
+{
+    char name[32] = {};
+    GetClassNameA(window, name, sizeof name);
+    return std::string(name) == "#32770" && IsWindowVisible(window);
+}
+
+std::wstring MessageBoxText(HWND box)
+{
+    TextSearch search;
+    EnumChildWindows(box, FindBoxText, reinterpret_cast<LPARAM>(&search));
+    return search.text;
+}
 
 std::wstring WindowTextW(HWND window)
 {
@@ -174,9 +186,7 @@ ScanReport ScanHost::Run(const std::function<void(ScanContext&)>& body, DWORD ti
             report.summaryShown = true;
             report.summaryAfterScanDone = report.scanDoneMessages == 1;
             report.summaryCaption = WindowTextW(search.box);
-            TextSearch text;
-            EnumChildWindows(search.box, FindBoxText, reinterpret_cast<LPARAM>(&text));
-            report.summaryText = text.text;
+            report.summaryText = MessageBoxText(search.box);
             report.summaryOwner = GetWindow(search.box, GW_OWNER);
             if (onSummary)
                 onSummary(search.box);

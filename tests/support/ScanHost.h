@@ -38,6 +38,11 @@ struct ScanReport {
 std::wstring WindowTextW(HWND window);
 std::wstring Widen(const std::string& ansi);  // through the ANSI code page
 
+// A visible dialog-class window: a dialog or a message box.
+bool IsVisibleDialog(HWND window);
+// The message of a message box: its first static with text that is no icon.
+std::wstring MessageBoxText(HWND box);
+
 class ScanHost {
 public:
     ScanHost();

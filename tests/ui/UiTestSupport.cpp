@@ -3,6 +3,7 @@
 #include "App.h"
 #include "MainDialog.h"
 #include "Resource.h"
+#include "ScanHost.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -62,11 +63,9 @@ struct OwnedSearch {
 BOOL CALLBACK FindOwned(HWND window, LPARAM parameter)
 {
     auto* search = reinterpret_cast<OwnedSearch*>(parameter);
-    char name[32] = {};
-    GetClassNameA(window, name, sizeof name);
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() && std::string(name) == "#32770" && IsWindowVisible(window) &&
+    if (process == GetCurrentProcessId() && IsVisibleDialog(window) &&
         GetWindow(window, GW_OWNER) == search->owner) {
         search->found = window;
         return FALSE;
