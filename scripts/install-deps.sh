@@ -1,24 +1,42 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running need,
-# when they are missing.
+# when they are missing. Where the machine executes 32-bit code, that
+# includes 32-bit Wine, which runs the shipped i686 program.
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
-  cmake ninja-build make
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  cmake ninja-build make binutils
+  g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   googletest wine64 openssl python3 python3-pil
   xvfb xauth xdotool imagemagick fonts-wqy-microhei
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+updated=0
+
+install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  if [ $updated -eq 0 ]; then
+    $sudo apt-get update -qq
+    updated=1
+  fi
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+install_missing "${packages[@]}"
+
+if "$root/scripts/runs-32bit.sh"; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    updated=0
+  fi
+  install_missing wine32:i386 libc6:i386
+fi

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both targets and runs every test under
-# 64-bit Wine in the build tree's own prefix.
+# Installs what is missing, builds and runs every test in the build tree's
+# own Wine prefix: the 64-bit test programs, and, where the machine runs
+# 32-bit code, the 32-bit ones and the shipped i686 program (tests *_i686).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
+"$root/scripts/runs-32bit.sh" ||
+  echo "Skipping the *_i686 tests: this machine cannot execute 32-bit code, so 32-bit Wine cannot run."
 
 prefix="$root/build/x86_64/wineprefix"
 "$root/scripts/wine-prefix.sh" start "$prefix"

@@ -11,9 +11,14 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver
 
+# A prefix made before 32-bit Wine was installed has no 32-bit half: it
+# is remade when that changes.
+kind=win64
+[ -x /usr/lib/wine/wine ] && kind=wow64
+
 case "$action" in
 start)
-  if [ ! -f "$WINEPREFIX/.tavok-ready" ]; then
+  if [ "$(cat "$WINEPREFIX/.tavok-ready" 2>/dev/null)" != "$kind" ]; then
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     "$wine" wineboot.exe --init </dev/null >/dev/null 2>&1
@@ -28,7 +33,7 @@ start)
       LC_ALL=$locale.UTF-8 "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
       "$server" -w
     done
-    touch "$WINEPREFIX/.tavok-ready"
+    echo "$kind" > "$WINEPREFIX/.tavok-ready"
   fi
   # Never let a scan reach the host's file system.
   rm -f "$WINEPREFIX/dosdevices/z:" "$WINEPREFIX/dosdevices/z::"

@@ -901,14 +901,17 @@ TEST_F(FakeFamily, ThreadCountQuery)
     EXPECT_EQ(list.QueryThreadCount(0x24), 12u);
 }
 
+static DWORD WINAPI WaitForRelease(LPVOID event)
+{
+    return WaitForSingleObject(event, 10000);
+}
+
 TEST(ThreadCountQueryUnderWine, MatchesTheThreadsOfThisProcess)
 {
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::vector<HANDLE> threads;
     for (int i = 0; i < 3; ++i)
-        threads.push_back(CreateThread(
-            nullptr, 0, [](LPVOID event) -> DWORD { return WaitForSingleObject(event, 10000); }, release, 0,
-            nullptr));
+        threads.push_back(CreateThread(nullptr, 0, WaitForRelease, release, 0, nullptr));
 
     DWORD expected = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

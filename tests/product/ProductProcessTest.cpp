@@ -12,7 +12,12 @@
 namespace {
 
 // Copied here by the test run: a program must lie on a drive to be started.
+// The 32-bit test program starts the shipped build.
+#ifdef _WIN64
 const char ProductPath[] = "C:\\tavok-product\\TavokRemover.exe";
+#else
+const char ProductPath[] = "C:\\tavok-product-i686\\TavokRemover.exe";
+#endif
 
 struct DialogSearch {
     DWORD processId;
