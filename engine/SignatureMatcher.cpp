@@ -45,6 +45,14 @@ struct ReadBuffer {
     void* data;
 };
 
+// The Windows 95 family rejects FILE_SHARE_DELETE as an invalid parameter,
+// which would leave every file there unopened and so never infected.
+DWORD MatchShareMode()
+{
+    const bool windows9x = (GetVersion() & 0x80000000u) != 0;
+    return FILE_SHARE_READ | FILE_SHARE_WRITE | (windows9x ? 0 : FILE_SHARE_DELETE);
+}
+
 }  // namespace
 
 HRESULT HashFile(HANDLE file, unsigned char* digest)
@@ -76,19 +84,22 @@ int MatchFile(const char* path)
 
 int MatchFile(const char* path, const SignatureSet& signatures)
 {
-    FileHandle file(CreateFileA(path, GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    FileHandle file(CreateFileA(path, GENERIC_READ, MatchShareMode(), nullptr,
                                 OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN,
                                 nullptr));
     if (!file)
         return 0;
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.Get(), &size) || size.HighPart != 0)
+    // GetFileSize, not GetFileSizeEx: Windows 95 and NT 4.0 lack the latter.
+    // All ones is a valid low word, so only the last error tells a failure.
+    DWORD sizeHigh = 0;
+    SetLastError(NO_ERROR);
+    const DWORD size = GetFileSize(file.Get(), &sizeHigh);
+    if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || sizeHigh != 0)
         return 0;
 
     for (size_t i = 0; i < signatures.count; ++i) {
         const SignatureEntry& row = signatures.rows[i];
-        if (row.size != size.LowPart)
+        if (row.size != size)
             continue;
         unsigned char digest[16] = {};
         if (FAILED(HashFile(file.Get(), digest)))
