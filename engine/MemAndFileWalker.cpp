@@ -60,16 +60,13 @@ namespace {
 
 // A 32-bit process on 64-bit Windows sees SysWOW64 where System32 is, so the
 // scan would never reach the real System32 and would remove the wrong file
-// of a System32 path. The worker thread turns that redirection off for the
-// two passes. DLL loading depends on it too, so the library the memory pass
-// loads is loaded here first, while redirection still works.
+// of a System32 path. Redirection is turned off on this thread only around
+// the scan's own calls on paths: DLL loading depends on it too, and a hook
+// DLL loaded while a window message is sent must come from the right folder.
 class RedirectionOff {
 public:
-    RedirectionOff() : psapi_(LoadLibraryA("Psapi.dll"))
+    explicit RedirectionOff(const RuntimeApi& api) : api_(api)
     {
-        ResolveWow64Functions(api_);
-        if (RuntimeApiOverride)
-            RuntimeApiOverride(api_);
         if (api_.Wow64DisableWow64FsRedirection && api_.Wow64RevertWow64FsRedirection)
             off_ = api_.Wow64DisableWow64FsRedirection(&previous_) != FALSE;
     }
@@ -82,8 +79,7 @@ public:
     RedirectionOff& operator=(const RedirectionOff&) = delete;
 
 private:
-    LibraryHandle psapi_;
-    RuntimeApi api_;
+    const RuntimeApi& api_;
     PVOID previous_ = nullptr;
     bool off_ = false;
 };
@@ -108,6 +104,9 @@ MemAndFileWalker::MemAndFileWalker(ScanContext* context_, const SignatureSet& si
     : context(context_), files(0), infected(0), deleted(0), signatures_(signatures)
 {
     EnableDebugPrivilege(1);
+    ResolveWow64Functions(fileSystem_);
+    if (RuntimeApiOverride)
+        RuntimeApiOverride(fileSystem_);
 }
 
 MemAndFileWalker::~MemAndFileWalker()
@@ -119,21 +118,18 @@ void MemAndFileWalker::RunScan()
 {
     if (!context)
         return;
-    {
-        RedirectionOff redirectionOff;
-        // A failure inside a pass (an allocation, most likely) ends that pass;
-        // the scan still returns the dialog to idle and shows what it counted.
-        if (!context->StopRequested()) {
-            try {
-                ScanMemory();
-            } catch (...) {
-            }
+    // A failure inside a pass (an allocation, most likely) ends that pass;
+    // the scan still returns the dialog to idle and shows what it counted.
+    if (!context->StopRequested()) {
+        try {
+            ScanMemory();
+        } catch (...) {
         }
-        if (!context->StopRequested()) {
-            try {
-                ScanDrives();
-            } catch (...) {
-            }
+    }
+    if (!context->StopRequested()) {
+        try {
+            ScanDrives();
+        } catch (...) {
         }
     }
     context->SetProgressPos(0);
@@ -165,11 +161,14 @@ int MemAndFileWalker::OnFile(int fromMemory, const char* path, unsigned long lon
     }
     if (knownSize != UnknownSize && !signatures_.HasSize(knownSize))
         return 1;
-    if (!MatchFile(path, signatures_))
-        return 1;
-
+    ScanOutcome outcome;
+    {
+        RedirectionOff off(fileSystem_);
+        if (!MatchFile(path, signatures_))
+            return 1;
+        outcome = Remediate(path);
+    }
     ++infected;
-    const ScanOutcome outcome = Remediate(path);
     const UINT language = context->language < LanguageCount ? context->language : LanguageEnglish;
     context->AddResultRow(path, DetectionName, StatusWords[outcome * 4 + language]);
     return 1;
@@ -215,7 +214,11 @@ void MemAndFileWalker::WalkDirectory(std::string& path)
     const size_t length = path.size();
     path += "\\*";
     WIN32_FIND_DATAA entry = {};
-    const HANDLE first = FindFirstFileA(path.c_str(), &entry);
+    HANDLE first;
+    {
+        RedirectionOff off(fileSystem_);
+        first = FindFirstFileA(path.c_str(), &entry);
+    }
     path.resize(length);
     if (first == INVALID_HANDLE_VALUE || first == nullptr)
         return;

@@ -2,6 +2,7 @@
 // counts, tests and removes, and the closing summary.
 #pragma once
 
+#include "RuntimeApi.h"
 #include "ScanContext.h"
 #include "SignatureMatcher.h"
 
@@ -64,4 +65,6 @@ private:
     void ShowSummary() const;
 
     const SignatureSet signatures_;
+    // Only the file-system redirection pair is used.
+    RuntimeApi fileSystem_;
 };

@@ -90,6 +90,12 @@ std::string TempTree::WriteFile(const std::string& relative, const std::string& 
     if (slash != std::string::npos)
         MakeDir(relative.substr(0, slash));
     const std::string path = Path(relative);
+    WriteFileAt(path, bytes);
+    return path;
+}
+
+void TempTree::WriteFileAt(const std::string& path, const std::string& bytes)
+{
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
@@ -98,7 +104,6 @@ std::string TempTree::WriteFile(const std::string& relative, const std::string& 
         EXPECT_TRUE(::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
     }
     CloseHandle(file);
-    return path;
 }
 
 std::string TempTree::WriteFile(const std::string& relative, size_t size, unsigned seed) const

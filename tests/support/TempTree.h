@@ -21,6 +21,8 @@ public:
     std::string WriteFile(const std::string& relative, const std::string& bytes) const;
     // size bytes of a repeatable pattern seeded by seed.
     std::string WriteFile(const std::string& relative, size_t size, unsigned seed) const;
+    // A file outside any tree; the caller removes it.
+    static void WriteFileAt(const std::string& path, const std::string& bytes);
 
 private:
     std::string root_;
