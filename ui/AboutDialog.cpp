@@ -10,8 +10,12 @@
 
 HFONT LinkHoverFont = nullptr;
 
+// Common controls before version 6, which is what every Windows gives this
+// program, refuse a tool record longer than they know: send the record only
+// up to lParam, the size that every version accepts.
+constexpr UINT LinkToolSize = offsetof(TOOLINFOA, lParam);
 #ifndef _WIN64
-static_assert(sizeof(TOOLINFOA) == 48, "the 32-bit tool record, reserved field included");
+static_assert(LinkToolSize == 40, "the 32-bit tool record without lParam");
 #endif
 
 namespace {
@@ -27,7 +31,7 @@ UINT DialogLanguage(HWND dialog)
 TOOLINFOA LinkTool(HWND dialog, HWND link)
 {
     TOOLINFOA tool = {};
-    tool.cbSize = sizeof tool;
+    tool.cbSize = LinkToolSize;
     tool.hwnd = dialog;
     tool.uId = reinterpret_cast<UINT_PTR>(link);
     return tool;

@@ -24,6 +24,15 @@ LONG_PTR HoverFlag(HWND control)
     return GetWindowLongPtrA(GetParent(control), GWLP_USERDATA);
 }
 
+// Windows 95 and NT 4.0 have no hand cursor; a null cursor would hide the
+// pointer over the link, so they get the arrow.
+HCURSOR LinkCursor()
+{
+    if (HCURSOR hand = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649)))  // IDC_HAND
+        return hand;
+    return LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+}
+
 void SetHoverFlag(HWND control, LONG_PTR flag)
 {
     SetWindowLongPtrA(GetParent(control), GWLP_USERDATA, flag);
@@ -68,7 +77,7 @@ LRESULT LinkProc(const char* address, HWND control, UINT message, WPARAM wParam,
 {
     switch (message) {
     case WM_SETCURSOR:
-        SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32649)));  // IDC_HAND
+        SetCursor(LinkCursor());
         return TRUE;
     case WM_NCHITTEST:
         return OnNcHitTest(control, wParam, lParam);

@@ -8,6 +8,9 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     AppInstance = instance;
+    // An empty floppy, CD or card reader must not stop the scan with a
+    // system "no disk" box: the summary is the only message the tool shows.
+    SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS);
     EnableDebugPrivilege(1);
     // Imported by ordinal 17: the one export every comctl32 version has.
     InitCommonControls();

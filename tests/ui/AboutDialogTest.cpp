@@ -86,10 +86,29 @@ BOOL CALLBACK CollectTexts(HWND window, LPARAM parameter)
     return TRUE;
 }
 
+// The size of the tool record that TTM_ADDTOOLA carried: Wine takes any,
+// common controls before version 6 only up to lParam.
+WNDPROC tooltipProc = nullptr;
+UINT addedToolSize = 0;
+
+LRESULT CALLBACK RecordAddTool(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == TTM_ADDTOOLA)
+        addedToolSize = reinterpret_cast<const TOOLINFOA*>(lParam)->cbSize;
+    return CallWindowProcA(tooltipProc, window, message, wParam, lParam);
+}
+
 TEST_F(AboutDialogTest, LocalizedTexts)
 {
     const ExpectedTexts& expected = ExpectedForSystem();
+    tooltipProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(SharedTooltip, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordAddTool)));
     AboutWindow about(main.window);
+    SetWindowLongPtrA(SharedTooltip, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(tooltipProc));
+    EXPECT_EQ(addedToolSize, offsetof(TOOLINFOA, lParam));
+#ifndef _WIN64
+    EXPECT_EQ(addedToolSize, 40u);
+#endif
     EXPECT_EQ(GetParent(about.window), main.window);
     EXPECT_EQ(TextW(about.window), expected.aboutTitle);
     EXPECT_EQ(TextW(GetDlgItem(about.window, IDOK)), expected.ok);
