@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and prints the benchmark's figures, beside OpenSSL's MD5
-# on the same machine. Optional argument: number of files in the tree.
+# on the same machine, for the i686 build (where the machine runs 32-bit
+# code) and the x86_64 build. Optional argument: number of files in the tree.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -12,5 +13,12 @@ openssl_md5=$(openssl speed -seconds 2 -bytes 1048576 md5 2>/dev/null |
 prefix="$root/build/bench-prefix"
 "$root/scripts/wine-prefix.sh" start "$prefix"
 trap '"$root/scripts/wine-prefix.sh" stop "$prefix"' EXIT
-WINEPREFIX="$prefix" WINEDEBUG=-all /usr/lib/wine/wine64 \
-  "$root/build/x86_64/bench/ScanBench.exe" "$openssl_md5" "${1:-50000}"
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+if "$root/scripts/runs-32bit.sh"; then
+  echo "== i686 build (the shipped toolchain), 32-bit Wine in a WoW64 prefix"
+  /usr/lib/wine/wine "$root/build/i686/bench/ScanBench.exe" "$openssl_md5" "${1:-50000}"
+else
+  echo "== i686 build: not measured, this machine cannot execute 32-bit code"
+fi
+echo "== x86_64 build, 64-bit Wine"
+/usr/lib/wine/wine64 "$root/build/x86_64/bench/ScanBench.exe" "$openssl_md5" "${1:-50000}"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the tool and starts it (the x86_64 build: 32-bit code cannot run
-# on these machines) under 64-bit Wine in its own prefix, build/run-prefix,
-# which maps no drive to the host's root, so a scan walks only that
-# prefix's C: drive.
+# Builds the tool and starts it under Wine in its own prefix, build/run-prefix,
+# which maps no drive to the host's root, so a scan walks only that prefix's
+# C: drive. Where the machine executes 32-bit code this is the shipped i686
+# program under 32-bit Wine; elsewhere the x86_64 build of the same sources
+# under 64-bit Wine. The script says which one it started.
 #
 # With a display ($DISPLAY set) the window opens there. Without one the
 # tool runs in a virtual X server: the script presses Scan, waits for the
@@ -13,9 +14,16 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
 
-exe="$root/build/x86_64/ui/TavokRemover.exe"
+if "$root/scripts/runs-32bit.sh"; then
+  exe="$root/build/i686/ui/TavokRemover.exe"
+  wine=/usr/lib/wine/wine
+  echo "Starting the i686 build, the shipped program, under 32-bit Wine: $exe"
+else
+  exe="$root/build/x86_64/ui/TavokRemover.exe"
+  wine=/usr/lib/wine/wine64
+  echo "Starting the x86_64 build under 64-bit Wine (this machine cannot execute 32-bit code): $exe"
+fi
 prefix="$root/build/run-prefix"
-wine=/usr/lib/wine/wine64
 xvfb_pid=""
 
 cleanup() {
