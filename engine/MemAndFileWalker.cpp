@@ -50,8 +50,9 @@ bool IsUsbVolume(char letter)
     query.PropertyId = StorageDeviceProperty;
     query.QueryType = PropertyStandardQuery;
     DWORD returned = 0;
-    const BOOL answered = DeviceIoControl(device.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, 12,
-                                          buffer.get(), DescriptorBufferSize, &returned, nullptr);
+    const BOOL answered = OrdinaryApi().DeviceIoControl(device.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query,
+                                                        12, buffer.get(), DescriptorBufferSize, &returned,
+                                                        nullptr);
     // The buffer starts zeroed, so a short answer reads as no bus at all.
     return answered == TRUE && descriptor->BusType == BusTypeUsb;
 }
@@ -182,7 +183,7 @@ ScanOutcome MemAndFileWalker::Remediate(const char* path)
         ++deleted;
         return OutcomeDeleted;
     }
-    if (MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (OrdinaryApi().MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return OutcomeDelayDelete;
     return OutcomeKillFailed;
 }
