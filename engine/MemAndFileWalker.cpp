@@ -166,7 +166,7 @@ int MemAndFileWalker::OnFile(int fromMemory, const char* path, unsigned long lon
     }
     if (knownSize != UnknownSize && !signatures_.HasSize(knownSize))
         return 1;
-    if (!MatchFile(path, signatures_))
+    if (!matchFile(path, signatures_))
         return 1;
 
     ++infected;

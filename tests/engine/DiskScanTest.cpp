@@ -96,6 +96,30 @@ void NoRestartDeletion(RuntimeApi& api)
     api.MoveFileExA = RefuseRestartDeletion;
 }
 
+// Read back from the process token, not from what the engine reports.
+bool DebugPrivilegeEnabled()
+{
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
+        return false;
+    KernelHandle token(rawToken);
+    LUID debug = {};
+    if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &debug))
+        return false;
+    DWORD bytes = 0;
+    GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &bytes);
+    std::vector<unsigned char> buffer(bytes);
+    if (bytes == 0 || !GetTokenInformation(token.Get(), TokenPrivileges, buffer.data(), bytes, &bytes))
+        return false;
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+        if (entry.Luid.LowPart == debug.LowPart && entry.Luid.HighPart == debug.HighPart)
+            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    return false;
+}
+
 }  // namespace
 
 TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
@@ -209,6 +233,30 @@ TEST(DiskScan, TrustingDirectorySizesGivesTheSameResultsAsOpeningEveryFile)
     }
     for (const auto& copy : copies)
         EXPECT_FALSE(FileExists(tree.Path(copy)));
+}
+
+TEST(DiskScan, FilesOfNoSignatureSizeAreNeverOpened)
+{
+    TempTree tree;
+    Infection infection;
+    for (int i = 0; i < 40; ++i)
+        tree.WriteFile("sizes\\d" + std::to_string(i % 3) + "\\f" + std::to_string(i), 1 + i * 211, i);
+    // The one file of a signature size shows that opens are counted.
+    const std::string sameSize = tree.WriteFile("sizes\\same-size", 1300, 99);
+
+    static std::vector<std::string> opened;
+    opened.clear();
+    ScanHost host;
+    RecordingWalker walker(&host.Context(), infection.Set());
+    walker.examineFiles = true;
+    walker.matchFile = [](const char* path, const SignatureSet& signatures) {
+        opened.push_back(path);
+        return MatchFile(path, signatures);
+    };
+    host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+    EXPECT_EQ(walker.files, 41u);
+    EXPECT_EQ(walker.infected, 0u);
+    EXPECT_EQ(opened, std::vector<std::string>{sameSize});
 }
 
 TEST(DiskScan, StopIsHonouredFromAnyDepth)
@@ -370,6 +418,24 @@ TEST(DiskScan, DrivesFromCToZAreSteppedAndUsbVolumesSkipped)
     }
 }
 
+TEST(DiskScan, StopBetweenDriveLettersEndsThePassBeforeTheNextBusQuery)
+{
+    static std::string asked;
+    static ScanContext* stopping;
+    asked.clear();
+    ScanHost host;
+    stopping = &host.Context();
+    RecordingWalker walker(&host.Context(), ProductSignatures);
+    walker.isUsbVolume = [](char letter) {
+        asked += letter;
+        if (letter == 'E')
+            stopping->RequestStop();
+        return true;
+    };
+    host.Run([&](ScanContext&) { walker.ScanDrives(); });
+    EXPECT_EQ(asked, "CDE");
+}
+
 TEST(DiskScan, BusQueryAnswersFalseForFixedAndMissingVolumes)
 {
     EXPECT_FALSE(IsUsbVolume('C'));
@@ -402,10 +468,17 @@ TEST(DiskScan, OnlyTheUsbBusKeepsAVolumeFromTheWalk)
     }
 }
 
-TEST(DiskScan, DebugPrivilegeCanBeSwitchedOnAndOff)
+TEST(DiskScan, DebugPrivilegeIsOnWhileAWalkerLivesAndOffAfterwards)
 {
-    EXPECT_EQ(EnableDebugPrivilege(1), 1);
-    EXPECT_EQ(EnableDebugPrivilege(0), 1);
+    ASSERT_EQ(EnableDebugPrivilege(1), 1);
+    EXPECT_TRUE(DebugPrivilegeEnabled());
+    ASSERT_EQ(EnableDebugPrivilege(0), 1);
+    ASSERT_FALSE(DebugPrivilegeEnabled());
+    {
+        MemAndFileWalker walker(nullptr);
+        EXPECT_TRUE(DebugPrivilegeEnabled());
+    }
+    EXPECT_FALSE(DebugPrivilegeEnabled());
 }
 
 TEST(DiskScan, StopBeforeTheScanSkipsBothPassesAndStillSummarises)
