@@ -50,8 +50,9 @@ bool IsUsbVolume(char letter)
     query.PropertyId = StorageDeviceProperty;
     query.QueryType = PropertyStandardQuery;
     DWORD returned = 0;
-    const BOOL answered = DeviceIoControl(device.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, 12,
-                                          buffer.get(), DescriptorBufferSize, &returned, nullptr);
+    const BOOL answered = OrdinaryApi().DeviceIoControl(device.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query,
+                                                        12, buffer.get(), DescriptorBufferSize, &returned,
+                                                        nullptr);
     // The buffer starts zeroed, so a short answer reads as no bus at all.
     return answered == TRUE && descriptor->BusType == BusTypeUsb;
 }
@@ -104,9 +105,9 @@ MemAndFileWalker::MemAndFileWalker(ScanContext* context_, const SignatureSet& si
     : context(context_), files(0), infected(0), deleted(0), signatures_(signatures)
 {
     EnableDebugPrivilege(1);
-    ResolveWow64Functions(fileSystem_);
+    ResolveWow64Functions(api_);
     if (RuntimeApiOverride)
-        RuntimeApiOverride(fileSystem_);
+        RuntimeApiOverride(api_);
 }
 
 MemAndFileWalker::~MemAndFileWalker()
@@ -163,8 +164,8 @@ int MemAndFileWalker::OnFile(int fromMemory, const char* path, unsigned long lon
         return 1;
     ScanOutcome outcome;
     {
-        RedirectionOff off(fileSystem_);
-        if (!MatchFile(path, signatures_))
+        RedirectionOff off(api_);
+        if (!matchFile(path, signatures_))
             return 1;
         outcome = Remediate(path);
     }
@@ -181,7 +182,7 @@ ScanOutcome MemAndFileWalker::Remediate(const char* path)
         ++deleted;
         return OutcomeDeleted;
     }
-    if (MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (api_.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return OutcomeDelayDelete;
     return OutcomeKillFailed;
 }
@@ -216,7 +217,7 @@ void MemAndFileWalker::WalkDirectory(std::string& path)
     WIN32_FIND_DATAA entry = {};
     HANDLE first;
     {
-        RedirectionOff off(fileSystem_);
+        RedirectionOff off(api_);
         first = FindFirstFileA(path.c_str(), &entry);
     }
     path.resize(length);

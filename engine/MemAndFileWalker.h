@@ -58,6 +58,8 @@ public:
     // Opens every file the disk pass meets instead of trusting the sizes of
     // its directory entries: the slow way, kept to compare results.
     bool openEveryFile = false;
+    // The only call of a scan that opens a file: a test counts the opens here.
+    int (*matchFile)(const char* path, const SignatureSet& signatures) = MatchFile;
 
 private:
     void WalkDirectory(std::string& path);
@@ -65,6 +67,6 @@ private:
     void ShowSummary() const;
 
     const SignatureSet signatures_;
-    // Only the file-system redirection pair is used.
-    RuntimeApi fileSystem_;
+    // Resolved once per scan, with any stand-ins a test has set.
+    RuntimeApi api_;
 };

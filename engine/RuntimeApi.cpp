@@ -34,3 +34,11 @@ void ResolveWow64Functions(RuntimeApi& api)
     api.Wow64RevertWow64FsRedirection =
         ResolveFunction<Wow64RevertWow64FsRedirectionFn>(kernel32, "Wow64RevertWow64FsRedirection");
 }
+
+RuntimeApi OrdinaryApi()
+{
+    RuntimeApi api;
+    if (RuntimeApiOverride)
+        RuntimeApiOverride(api);
+    return api;
+}

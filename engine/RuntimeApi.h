@@ -29,6 +29,9 @@ using Wow64RevertWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID oldValue);
 
 using GetVersionFn = DWORD(WINAPI*)(void);
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD processId);
+using MoveFileExAFn = BOOL(WINAPI*)(LPCSTR existing, LPCSTR replacement, DWORD flags);
+using DeviceIoControlFn = BOOL(WINAPI*)(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out,
+                                        DWORD outBytes, LPDWORD returned, LPOVERLAPPED overlapped);
 
 struct RuntimeApi {
     // Tool-help, from "Kernel32.dll".
@@ -56,9 +59,13 @@ struct RuntimeApi {
 
     // Ordinary imports, kept here only so that a test can stand in for them:
     // the family comes from GetVersion, and the NT 4.0 strategy opens the
-    // processes that EnumProcesses lists.
+    // processes that EnumProcesses lists. Wine always registers a deletion
+    // at restart and never reports a USB bus, so the other outcome of each
+    // can only be faked.
     GetVersionFn GetVersion = ::GetVersion;
     OpenProcessFn OpenProcess = ::OpenProcess;
+    MoveFileExAFn MoveFileExA = ::MoveFileExA;
+    DeviceIoControlFn DeviceIoControl = ::DeviceIoControl;
 };
 
 // GetProcAddress with the type of the function it returns; null when the
@@ -81,3 +88,6 @@ void ResolveWow64Functions(RuntimeApi& api);
 // Null in the product. A test sets it to change the table after resolving:
 // to fake a Windows family, a missing function, a hang or a failure.
 extern void (*RuntimeApiOverride)(RuntimeApi& api);
+
+// The ordinary imports alone, as a test may have changed them.
+RuntimeApi OrdinaryApi();

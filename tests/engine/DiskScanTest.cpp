@@ -3,11 +3,13 @@
 #include "MemAndFileWalker.h"
 #include "RecordingWalker.h"
 #include "Reference.h"
+#include "RuntimeApi.h"
 #include "ScanHost.h"
 #include "TempTree.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -45,6 +47,77 @@ size_t CountFiles(const std::string& dir)
 std::wstring WidePath(const std::string& path)
 {
     return Widen(path);
+}
+
+// Stands in for ordinary imports for as long as it lives.
+class ApiOverride {
+public:
+    explicit ApiOverride(void (*override)(RuntimeApi&)) { RuntimeApiOverride = override; }
+    ~ApiOverride() { RuntimeApiOverride = nullptr; }
+    ApiOverride(const ApiOverride&) = delete;
+    ApiOverride& operator=(const ApiOverride&) = delete;
+};
+
+// The storage property query, answered with a chosen bus or refused.
+BOOL busQueryAnswered = TRUE;
+DWORD busType = 0;
+int busQueries = 0;
+
+BOOL WINAPI FakeBusQuery(HANDLE, DWORD code, LPVOID, DWORD inBytes, LPVOID out, DWORD outBytes, LPDWORD returned,
+                         LPOVERLAPPED)
+{
+    ++busQueries;
+    if (code != IOCTL_STORAGE_QUERY_PROPERTY || inBytes < 12 || outBytes < sizeof(STORAGE_DEVICE_DESCRIPTOR))
+        return FALSE;
+    // A refusal still leaves the USB bus in the buffer: only the answer counts.
+    auto* descriptor = static_cast<STORAGE_DEVICE_DESCRIPTOR*>(out);
+    descriptor->Version = sizeof *descriptor;
+    descriptor->Size = sizeof *descriptor;
+    descriptor->BusType = static_cast<STORAGE_BUS_TYPE>(busQueryAnswered ? busType : DWORD(BusTypeUsb));
+    *returned = busQueryAnswered ? sizeof *descriptor : 0;
+    if (!busQueryAnswered)
+        SetLastError(ERROR_INVALID_FUNCTION);
+    return busQueryAnswered;
+}
+
+void FakeBus(RuntimeApi& api)
+{
+    api.DeviceIoControl = FakeBusQuery;
+}
+
+BOOL WINAPI RefuseRestartDeletion(LPCSTR, LPCSTR, DWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+void NoRestartDeletion(RuntimeApi& api)
+{
+    api.MoveFileExA = RefuseRestartDeletion;
+}
+
+// Read back from the process token, not from what the engine reports.
+bool DebugPrivilegeEnabled()
+{
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
+        return false;
+    KernelHandle token(rawToken);
+    LUID debug = {};
+    if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &debug))
+        return false;
+    DWORD bytes = 0;
+    GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &bytes);
+    std::vector<unsigned char> buffer(bytes);
+    if (bytes == 0 || !GetTokenInformation(token.Get(), TokenPrivileges, buffer.data(), bytes, &bytes))
+        return false;
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+        if (entry.Luid.LowPart == debug.LowPart && entry.Luid.HighPart == debug.HighPart)
+            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    return false;
 }
 
 }  // namespace
@@ -160,6 +233,30 @@ TEST(DiskScan, TrustingDirectorySizesGivesTheSameResultsAsOpeningEveryFile)
     }
     for (const auto& copy : copies)
         EXPECT_FALSE(FileExists(tree.Path(copy)));
+}
+
+TEST(DiskScan, FilesOfNoSignatureSizeAreNeverOpened)
+{
+    TempTree tree;
+    Infection infection;
+    for (int i = 0; i < 40; ++i)
+        tree.WriteFile("sizes\\d" + std::to_string(i % 3) + "\\f" + std::to_string(i), 1 + i * 211, i);
+    // The one file of a signature size shows that opens are counted.
+    const std::string sameSize = tree.WriteFile("sizes\\same-size", 1300, 99);
+
+    static std::vector<std::string> opened;
+    opened.clear();
+    ScanHost host;
+    RecordingWalker walker(&host.Context(), infection.Set());
+    walker.examineFiles = true;
+    walker.matchFile = [](const char* path, const SignatureSet& signatures) {
+        opened.push_back(path);
+        return MatchFile(path, signatures);
+    };
+    host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+    EXPECT_EQ(walker.files, 41u);
+    EXPECT_EQ(walker.infected, 0u);
+    EXPECT_EQ(opened, std::vector<std::string>{sameSize});
 }
 
 TEST(DiskScan, StopIsHonouredFromAnyDepth)
@@ -321,6 +418,24 @@ TEST(DiskScan, DrivesFromCToZAreSteppedAndUsbVolumesSkipped)
     }
 }
 
+TEST(DiskScan, StopBetweenDriveLettersEndsThePassBeforeTheNextBusQuery)
+{
+    static std::string asked;
+    static ScanContext* stopping;
+    asked.clear();
+    ScanHost host;
+    stopping = &host.Context();
+    RecordingWalker walker(&host.Context(), ProductSignatures);
+    walker.isUsbVolume = [](char letter) {
+        asked += letter;
+        if (letter == 'E')
+            stopping->RequestStop();
+        return true;
+    };
+    host.Run([&](ScanContext&) { walker.ScanDrives(); });
+    EXPECT_EQ(asked, "CDE");
+}
+
 TEST(DiskScan, BusQueryAnswersFalseForFixedAndMissingVolumes)
 {
     EXPECT_FALSE(IsUsbVolume('C'));
@@ -328,10 +443,42 @@ TEST(DiskScan, BusQueryAnswersFalseForFixedAndMissingVolumes)
     EXPECT_FALSE(IsUsbVolume('\0'));
 }
 
-TEST(DiskScan, DebugPrivilegeCanBeSwitchedOnAndOff)
+TEST(DiskScan, OnlyTheUsbBusKeepsAVolumeFromTheWalk)
 {
-    EXPECT_EQ(EnableDebugPrivilege(1), 1);
-    EXPECT_EQ(EnableDebugPrivilege(0), 1);
+    const ApiOverride fake(FakeBus);
+    const struct {
+        BOOL answered;
+        DWORD bus;
+        bool usb;
+    } cases[] = {
+        {TRUE, 7, true},       // USB
+        {TRUE, 8, false},      // RAID
+        {TRUE, 11, false},     // SATA
+        {TRUE, 1, false},      // SCSI
+        {TRUE, 0x7E, false},   // a bus this program does not know
+        {FALSE, 7, false},     // the query failed
+    };
+    for (const auto& c : cases) {
+        busQueryAnswered = c.answered;
+        busType = c.bus;
+        busQueries = 0;
+        // The prefix's C: opens as a volume, so the query is made.
+        EXPECT_EQ(IsUsbVolume('C'), c.usb) << "bus " << c.bus << (c.answered ? "" : ", query failed");
+        EXPECT_EQ(busQueries, 1);
+    }
+}
+
+TEST(DiskScan, DebugPrivilegeIsOnWhileAWalkerLivesAndOffAfterwards)
+{
+    ASSERT_EQ(EnableDebugPrivilege(1), 1);
+    EXPECT_TRUE(DebugPrivilegeEnabled());
+    ASSERT_EQ(EnableDebugPrivilege(0), 1);
+    ASSERT_FALSE(DebugPrivilegeEnabled());
+    {
+        MemAndFileWalker walker(nullptr);
+        EXPECT_TRUE(DebugPrivilegeEnabled());
+    }
+    EXPECT_FALSE(DebugPrivilegeEnabled());
 }
 
 TEST(DiskScan, StopBeforeTheScanSkipsBothPassesAndStillSummarises)
@@ -356,14 +503,17 @@ struct Expected {
     std::wstring delayed;
     std::wstring format;  // %u for the three counts
     std::wstring caption;
+    std::wstring killFailed;
 };
 
 Expected ExpectedForLocale()
 {
     const std::string locale = std::getenv("LC_ALL") ? std::getenv("LC_ALL") : "";
     if (locale.rfind("zh_CN", 0) == 0)
-        return {L"删除成功", L"重启后删除", L"扫描完毕！\n扫描文件：%u\n发现病毒：%u\n清除失败：%u\n", L"提示"};
-    return {L"Deleted", L"Delay Delete", L"Complete!\nFiles: %u\nInfected: %u\nKill failed: %u\n", L"Message"};
+        return {L"删除成功", L"重启后删除", L"扫描完毕！\n扫描文件：%u\n发现病毒：%u\n清除失败：%u\n", L"提示",
+                L"清除失败"};
+    return {L"Deleted", L"Delay Delete", L"Complete!\nFiles: %u\nInfected: %u\nKill failed: %u\n", L"Message",
+            L"Kill Failed"};
 }
 
 }  // namespace
@@ -404,4 +554,35 @@ TEST(DiskScanLocalized, WholeScanRowsAndSummaryInTheSystemLanguage)
     EXPECT_EQ(SendMessageA(host.progressBar, PBM_GETPOS, 0, 0), 0);
     EXPECT_EQ(WindowTextW(host.statusLine), L"");
     EXPECT_EQ(report.scanDoneMessages, 1);
+}
+
+TEST(DiskScanLocalized, AFileThatCanNeitherBeDeletedNorScheduledIsReportedKillFailed)
+{
+    TempTree tree;
+    Infection infection;
+    const std::string stuck = tree.WriteFile("stuck\\in-use.exe", infection.bytes);
+    HANDLE holder = CreateFileA(stuck.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    ScanHost host;
+    host.Context().language = SystemLanguageIndex();
+    RecordingWalker walker(&host.Context(), infection.Set());
+    walker.examineFiles = true;
+    walker.lastDrive = 'C';
+    ScanReport report;
+    {
+        const ApiOverride refuse(NoRestartDeletion);
+        report = host.Run([&](ScanContext&) { walker.RunScan(); });
+    }
+    CloseHandle(holder);
+
+    const Expected expected = ExpectedForLocale();
+    ASSERT_EQ(report.rows.size(), 1u);
+    EXPECT_EQ(report.rows[0].path, Widen(stuck));
+    EXPECT_EQ(report.rows[0].outcome, expected.killFailed);
+    EXPECT_TRUE(FileExists(stuck));
+    ASSERT_TRUE(report.summaryShown);
+    wchar_t text[256];
+    swprintf(text, 256, expected.format.c_str(), walker.files, 1u, 1u);
+    EXPECT_EQ(report.summaryText, text);
 }

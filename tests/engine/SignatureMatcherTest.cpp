@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -26,6 +27,31 @@ TEST(SignatureTable, SevenRowsOfDistinctSizesWithKindOneExactlyForSectorMultiple
     }
     EXPECT_EQ(ProductSignatures.rows, SignatureTable);
     EXPECT_EQ(ProductSignatures.count, 7u);
+}
+
+TEST(SignatureTable, RowsEqualThePublishedDetectionData)
+{
+    // Typed from the published detection data, not derived from the table.
+    const struct {
+        uint32_t size;
+        const char* md5;
+    } published[] = {
+        {53534, "5ad73d2e4e33bb84155ee4b35fbefc2b"},
+        {1300, "c81d037b723adc43e3ee17b1eee9d6cc"},
+        {160768, "296e04abb00ea5f18ba021c34e486746"},
+        {643072, "bb5441af1e1741fca600e9c433cb1550"},
+        {6166528, "bdc9e04388bda8527b398a8c34667e18"},
+        {827392, "c9e00c9d94d1a790d5923b050b0bd741"},
+        {1721856, "d53b39fb50841ff163f6e9cfd8b52c2e"},
+    };
+    static_assert(sizeof published / sizeof published[0] == SignatureRowCount, "seven rows");
+    for (size_t i = 0; i < SignatureRowCount; ++i) {
+        char hex[33] = {};
+        for (size_t b = 0; b < 16; ++b)
+            std::snprintf(hex + 2 * b, 3, "%02x", SignatureTable[i].md5[b]);
+        EXPECT_EQ(SignatureTable[i].size, published[i].size) << "row " << i + 1;
+        EXPECT_STREQ(hex, published[i].md5) << "row " << i + 1;
+    }
 }
 
 TEST(MatchFile, ByteExactCopiesMatchWhateverTheirNameAndPlace)
