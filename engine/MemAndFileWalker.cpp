@@ -100,7 +100,7 @@ DWORD WINAPI ScanThreadProc(LPVOID parameter)
         // Nothing may leave a thread procedure; RunScan absorbs what a scan can throw.
     }
     if (context)
-        context->Release();
+        context->WorkerDone();
     return 0;
 }
 
