@@ -97,7 +97,7 @@ DWORD WINAPI ScanThreadProc(LPVOID parameter)
         // Nothing may leave a thread procedure; RunScan absorbs what a scan can throw.
     }
     if (context)
-        context->Release();
+        context->WorkerDone();
     return 0;
 }
 
@@ -182,7 +182,7 @@ ScanOutcome MemAndFileWalker::Remediate(const char* path)
         ++deleted;
         return OutcomeDeleted;
     }
-    if (api_.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (OrdinaryApi().MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return OutcomeDelayDelete;
     return OutcomeKillFailed;
 }
@@ -208,6 +208,42 @@ void MemAndFileWalker::ScanDirectory(const char* dir)
     WalkDirectory(path);
 }
 
+namespace {
+
+// Characters no Windows file name may hold; '?' is also what the 8-bit find
+// functions give for a character the code page cannot spell. The second
+// byte of a double-byte character may be a backslash or a bar, so it is
+// skipped.
+bool HoldsReservedCharacter(const char* name)
+{
+    for (const char* p = name; *p; ++p) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0')
+            ++p;
+        else if (std::strchr("?*\"<>|\\/:", *p))
+            return true;
+    }
+    return false;
+}
+
+// The short name of an entry, when it has one that a path can carry: Wine
+// copies a backslash or colon of a long name into its short name.
+const char* UsableShortName(const WIN32_FIND_DATAA& entry)
+{
+    const char* alias = entry.cAlternateFileName;
+    return alias[0] != '\0' && !HoldsReservedCharacter(alias) ? alias : nullptr;
+}
+
+// A folder's path through the short names of all its parts that have one;
+// the path itself when there is no such path within MAX_PATH.
+std::string ShortPathOf(const std::string& dir)
+{
+    char shortPath[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameA(dir.c_str(), shortPath, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::string(shortPath, length) : dir;
+}
+
+}  // namespace
+
 // path holds the directory on entry and again on return; entries are
 // appended to it in place, so one buffer serves the whole walk.
 void MemAndFileWalker::WalkDirectory(std::string& path)
@@ -224,6 +260,7 @@ void MemAndFileWalker::WalkDirectory(std::string& path)
     if (first == INVALID_HANDLE_VALUE || first == nullptr)
         return;
     FindHandle find(first);
+    std::string shortDir;  // made when an entry first needs it
 
     do {
         if (context->StopRequested())
@@ -237,15 +274,42 @@ void MemAndFileWalker::WalkDirectory(std::string& path)
                             std::strcmp(entry.cFileName, "..") == 0))
             continue;
 
-        path += '\\';
-        path += entry.cFileName;
+        // A name that cannot be spelled here, or that would make the path
+        // too long for the 8-bit functions, is replaced by its short name,
+        // and a path still too long is built on the folder's short path. A
+        // reserved character would make the path name another file or none,
+        // so such an entry with no short name is left out; a path too long
+        // even so is handed on and yields nothing.
+        const char* name = entry.cFileName;
+        const char* alias = UsableShortName(entry);
+        const bool reserved = HoldsReservedCharacter(name);
+        if (reserved && !alias)
+            continue;
+        // A folder's path needs room for its search's backslash and star.
+        const size_t room = isDirectory ? 2 : 0;
+        std::string* base = &path;
+        if (reserved || length + 1 + std::strlen(name) + room >= MAX_PATH) {
+            if (alias)
+                name = alias;
+            if (length + 1 + std::strlen(name) + room >= MAX_PATH) {
+                if (shortDir.empty()) {
+                    RedirectionOff off(api_);
+                    shortDir = ShortPathOf(path);
+                }
+                base = &shortDir;
+            }
+        }
+
+        const size_t baseLength = base->size();
+        *base += '\\';
+        *base += name;
         if (isDirectory) {
-            WalkDirectory(path);
+            WalkDirectory(*base);
         } else {
             const unsigned long long size =
                 static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
-            OnFile(0, path.c_str(), openEveryFile ? UnknownSize : size);
+            OnFile(0, base->c_str(), openEveryFile ? UnknownSize : size);
         }
-        path.resize(length);
+        base->resize(baseLength);
     } while (FindNextFileA(find.Get(), &entry));
 }

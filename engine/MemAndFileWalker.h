@@ -67,6 +67,6 @@ private:
     void ShowSummary() const;
 
     const SignatureSet signatures_;
-    // Resolved once per scan, with any stand-ins a test has set.
+    // The file-system redirection pair, resolved once per scan.
     RuntimeApi api_;
 };

@@ -19,7 +19,7 @@ LanguageIndex SystemLanguageIndex()
 
 ScanContext::ScanContext(HWND progressBar_, HWND statusLine_, HWND resultList_)
     : statusLine(statusLine_), progressBar(progressBar_), resultList(resultList_),
-      rowCount(0), language(LanguageEnglish), stopFlag(0), references(1)
+      rowCount(0), language(LanguageEnglish), stopFlag(0), references(1), workerBusy(false)
 {
 }
 

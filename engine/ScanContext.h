@@ -41,6 +41,20 @@ struct ScanContext {
     void AddRef() { references.fetch_add(1, std::memory_order_relaxed); }
     void Release();
 
+    // A worker keeps the dialog from starting another scan or ending until
+    // its summary is dismissed, which comes after WM_SCAN_DONE.
+    void WorkerStarting()
+    {
+        workerBusy.store(true, std::memory_order_relaxed);
+        AddRef();
+    }
+    void WorkerDone()
+    {
+        workerBusy.store(false, std::memory_order_release);
+        Release();
+    }
+    bool WorkerBusy() const { return workerBusy.load(std::memory_order_acquire); }
+
     HWND statusLine;
     HWND progressBar;
     HWND resultList;
@@ -48,4 +62,5 @@ struct ScanContext {
     UINT language;
     std::atomic<UINT> stopFlag;
     std::atomic<LONG> references;
+    std::atomic<bool> workerBusy;
 };

@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   googletest wine64 openssl python3 python3-pil
-  xvfb xauth xdotool imagemagick fonts-wqy-microhei
+  xvfb xauth xdotool imagemagick fonts-wqy-microhei locales
 )
 
 sudo=""
@@ -32,6 +32,14 @@ install_missing() {
 }
 
 install_missing "${packages[@]}"
+
+# Wine names files in the charset of the glibc locale of the process; where
+# that locale is not installed, every non-ASCII name fails. The tests run
+# under these.
+installed=$(locale -a 2>/dev/null)
+for l in zh_CN en_US zh_TW ja_JP zh_HK; do
+  printf '%s\n' "$installed" | grep -qx "$l.utf8" || $sudo localedef -i "$l" -f UTF-8 "$l.UTF-8"
+done
 
 if "$root/scripts/runs-32bit.sh"; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then

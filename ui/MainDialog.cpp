@@ -22,11 +22,13 @@ ScanContext* ContextOf(HWND dialog)
     return reinterpret_cast<ScanContext*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
 }
 
-// Stop is enabled exactly while a worker runs; keyboard and close-box
-// commands still reach the dialog then, and must not act on the context.
+// Keyboard and close-box commands still reach the dialog while a worker
+// runs, also after WM_SCAN_DONE has made it idle and before the worker's
+// summary box disables it; they must not act on the context then.
 bool IsScanning(HWND dialog)
 {
-    return IsWindowEnabled(GetDlgItem(dialog, IDC_STOP)) != FALSE;
+    const ScanContext* context = ContextOf(dialog);
+    return context && context->WorkerBusy();
 }
 
 void SetButtonLook(HWND dialog, int id, DWORD style)
@@ -69,10 +71,10 @@ void OnScan(HWND dialog)
     context->SetProgressPos(0);
 
     // The worker's reference keeps the context alive after the dialog ends.
-    context->AddRef();
+    context->WorkerStarting();
     HANDLE worker = CreateThread(nullptr, 0, ScanThreadProc, context, 0, nullptr);
     if (!worker) {
-        context->Release();
+        context->WorkerDone();
         OnScanDone(dialog);  // no worker will ever report back
         return;
     }

@@ -326,7 +326,7 @@ TEST(DiskScan, ReparsePointsAreNeitherFollowedNorVisited)
     EXPECT_EQ(walker.diskPaths, expected);
 }
 
-TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCountedAndLeftAlone)
+TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
 {
     TempTree tree;
     Infection infection;
@@ -337,7 +337,7 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCountedAndLeftAlone)
     tree.WriteFile(std::string(200, 'L') + ".exe", infection.bytes);
     tree.WriteFile("..dots..", 5, 1);
 
-    // Deeper than the ANSI functions reach.
+    // Deeper than the ANSI functions reach by long names.
     std::wstring deep = L"\\\\?\\" + wideRoot;
     for (int i = 0; i < 5; ++i) {
         deep += L"\\" + std::wstring(70, L'a' + i);
@@ -355,12 +355,12 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCountedAndLeftAlone)
         walker.ScanDirectory(tree.Root().c_str());
         walker.OnFile(0, tree.Path("vanished.exe").c_str(), MemAndFileWalker::UnknownSize);
     });
-    EXPECT_EQ(walker.infected, 2u);  // the two copies within reach
-    EXPECT_EQ(walker.deleted, 2u);
-    EXPECT_EQ(walker.files, 4u);  // three files, the vanished one
-    EXPECT_EQ(GetFileAttributesW((deep + L"\\deep.exe").c_str()) != INVALID_FILE_ATTRIBUTES, true);
+    EXPECT_EQ(walker.infected, 3u);
+    EXPECT_EQ(walker.deleted, 3u);
+    EXPECT_EQ(walker.files, 5u);  // four files, the vanished one
+    EXPECT_EQ(GetFileAttributesW((deep + L"\\deep.exe").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_FALSE(FileExists(tree.Path("name with  spaces %s %n.exe")));
-    EXPECT_EQ(host.Rows().size(), 2u);
+    EXPECT_EQ(host.Rows().size(), 3u);
     // The tree's own clean-up cannot reach below the ANSI limit.
     std::wstring dir = deep;
     DeleteFileW((deep + L"\\deep.exe").c_str());
@@ -585,4 +585,40 @@ TEST(DiskScanLocalized, AFileThatCanNeitherBeDeletedNorScheduledIsReportedKillFa
     wchar_t text[256];
     swprintf(text, 256, expected.format.c_str(), walker.files, 1u, 1u);
     EXPECT_EQ(report.summaryText, text);
+}
+
+TEST(DiskScanLocalized, FoldersOnlyShortNamesReachAreWalked)
+{
+    // Made by the test run on the host side, one tree per build and locale: five
+    // folders (see make-name-fixture.sh), each with a planted copy and a
+    // clean file, and a file whose name and short name both hold a backslash.
+    const std::string locale = std::getenv("LC_ALL") ? std::getenv("LC_ALL") : "";
+    const std::string build = sizeof(void*) == 8 ? "x86_64" : "i686";
+    const std::string root = "C:\\tavok-name-fixture\\" + build + "\\" + locale.substr(0, locale.find('.'));
+    ASSERT_TRUE(FileExists(root + "\\plain\\worm.exe")) << "fixture missing";
+    const SignatureEntry planted = RowFor("tavok-name-fixture worm\n");
+
+    ScanHost host;
+    host.Context().language = SystemLanguageIndex();
+    RecordingWalker walker(&host.Context(), {&planted, 1});
+    walker.examineFiles = true;
+    ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(root.c_str()); });
+
+    EXPECT_EQ(walker.files, 10u);
+    EXPECT_EQ(walker.infected, 5u);
+    EXPECT_EQ(walker.deleted, 5u);
+    ASSERT_EQ(report.rows.size(), 5u);
+    for (const auto& row : report.rows)
+        EXPECT_EQ(row.outcome, ExpectedForLocale().deleted);
+
+    // Where the code page spells the name, the row shows it, though one of
+    // its bytes is a backslash.
+    char spelled[16] = {};
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\u8AA0\u8868\u8A31", -1, spelled, sizeof spelled,
+                        nullptr, &lossy);
+    if (!lossy) {
+        const std::string longName = root + "\\" + spelled + "\\worm.exe";
+        EXPECT_NE(std::find(walker.diskPaths.begin(), walker.diskPaths.end(), longName), walker.diskPaths.end());
+    }
 }

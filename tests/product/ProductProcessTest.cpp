@@ -115,7 +115,11 @@ TEST_F(Product, ScanShowsTheSummaryAndExitEndsTheProcessWithCodeZero)
     EXPECT_TRUE(IsWindowEnabled(main_));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main_, 2)));
 
-    PostMessageA(main_, WM_COMMAND, 2, 0);  // Exit
+    // Exit does nothing until the worker has let go, a moment after its box.
+    for (int i = 0; i < 100 && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; ++i) {
+        PostMessageA(main_, WM_COMMAND, 2, 0);
+        WaitForSingleObject(process_.Get(), 100);
+    }
     EXPECT_EQ(ExitCode(), 0u);
 }
 

@@ -188,12 +188,19 @@ TEST_F(MainDialogTest, ScanStopAndReturnToIdle)
 
 TEST_F(MainDialogTest, ScanDoneGivesExitTheFocus)
 {
+    ScanContext* context = main.Context();
+    ASSERT_NE(context, nullptr);
     main.Command(IDC_SCAN);
     ExpectScanning();
     // As the worker sends it, before its summary box takes the focus.
     SendMessageA(main.window, WM_SCAN_DONE, 0, 0);
     ExpectIdleAfterScan();
     EXPECT_EQ(GetFocus(), main.Item(IDC_EXIT));
+    // Enter and Escape in that moment: the worker has yet to show its summary.
+    main.Command(IDOK);
+    main.Command(IDCANCEL);
+    EXPECT_EQ(context->references.load(), 2) << "no second worker";
+    EXPECT_TRUE(IsWindowVisible(main.window));
     FinishScan(main);
 }
 
