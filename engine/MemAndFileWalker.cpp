@@ -216,10 +216,14 @@ namespace {
 // skipped.
 bool HoldsReservedCharacter(const char* name)
 {
+    static const char Reserved[] = "?*\"<>|\\/:";
+    // Most names hold none: only those that do are read again byte by byte.
+    if (!std::strpbrk(name, Reserved))
+        return false;
     for (const char* p = name; *p; ++p) {
         if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0')
             ++p;
-        else if (std::strchr("?*\"<>|\\/:", *p))
+        else if (std::strchr(Reserved, *p))
             return true;
     }
     return false;
