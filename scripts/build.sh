@@ -5,6 +5,7 @@
 #                     model, which GoogleTest needs), where the machine can
 #                     run them;
 #   build/x86_64      the 64-bit test programs and every test of the suite.
+# With the argument "product": only the product, in build/i686.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -23,6 +24,10 @@ configure() {  # folder, toolchain, extra options
 }
 
 configure i686 mingw-i686
+if [ "${1:-}" = product ]; then
+  cmake --build "$root/build/i686" --target TavokRemover
+  exit 0
+fi
 cmake --build "$root/build/i686"
 
 i686_tests=""

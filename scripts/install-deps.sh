@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running need,
 # when they are missing. Where the machine executes 32-bit code, that
-# includes 32-bit Wine, which runs the shipped i686 program.
+# includes 32-bit Wine, which runs the shipped i686 program. With the
+# argument "product": only what building the product and its package needs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
+# What building the product and its release package needs ("product"
+# installs only these).
+product_packages=(cmake ninja-build g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3)
 packages=(
-  cmake ninja-build make binutils
-  g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  googletest wine64 openssl python3 python3-pil
+  "${product_packages[@]}" make binutils
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  googletest wine64 openssl python3-pil
   xvfb xauth xdotool imagemagick fonts-wqy-microhei locales
 )
 
@@ -31,6 +34,10 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+if [ "${1:-}" = product ]; then
+  install_missing "${product_packages[@]}"
+  exit 0
+fi
 install_missing "${packages[@]}"
 
 # Wine names files in the charset of the glibc locale of the process; where
