@@ -518,73 +518,84 @@ Expected ExpectedForLocale()
 
 }  // namespace
 
-TEST(DiskScanLocalized, WholeScanRowsAndSummaryInTheSystemLanguage)
+namespace {
+
+// A whole scan over a loose copy and a copy held open by this process,
+// whose deletion fails; registering it for the restart may be refused too.
+struct HeldCopyScan {
+    ScanReport report;
+    UINT files = 0;
+    size_t visited = 0;
+    std::string held;
+    bool heldRemains = false;
+    HWND hostWindow = nullptr;
+};
+
+HeldCopyScan ScanLooseAndHeldCopies(bool refuseRestartDeletion)
 {
     TempTree tree;
     Infection infection;
-    const std::string worm = tree.WriteFile("summary\\worm.exe", infection.bytes);
-    const std::string held = tree.WriteFile("summary\\held.exe", infection.larger);
-    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    tree.WriteFile("summary\\worm.exe", infection.bytes);
+    HeldCopyScan scan;
+    scan.held = tree.WriteFile("summary\\held.exe", infection.larger);
+    HANDLE holder = CreateFileA(scan.held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(holder, INVALID_HANDLE_VALUE);
 
     ScanHost host;
     host.Context().language = SystemLanguageIndex();
     RecordingWalker walker(&host.Context(), infection.Set());
     walker.examineFiles = true;
     walker.lastDrive = 'C';
-    ScanReport report = host.Run([&](ScanContext&) { walker.RunScan(); });
+    {
+        const ApiOverride refuse(refuseRestartDeletion ? NoRestartDeletion : nullptr);
+        scan.report = host.Run([&](ScanContext&) { walker.RunScan(); });
+    }
     CloseHandle(holder);
+    scan.heldRemains = FileExists(scan.held);
+    scan.hostWindow = host.window;
+    scan.files = walker.files;
+    scan.visited = walker.memoryPaths.size() + walker.diskPaths.size();
+    // The bar and the line are reset before the dialog is told.
+    EXPECT_EQ(SendMessageA(host.progressBar, PBM_GETPOS, 0, 0), 0);
+    EXPECT_EQ(WindowTextW(host.statusLine), L"");
+    return scan;
+}
 
+}  // namespace
+
+TEST(DiskScanLocalized, WholeScanRowsAndSummaryInTheSystemLanguage)
+{
+    const HeldCopyScan scan = ScanLooseAndHeldCopies(false);
+    const ScanReport& report = scan.report;
     const Expected expected = ExpectedForLocale();
     ASSERT_TRUE(report.summaryShown);
     EXPECT_TRUE(report.summaryAfterScanDone);
-    EXPECT_EQ(report.summaryOwner, host.window);
+    EXPECT_EQ(report.summaryOwner, scan.hostWindow);
     wchar_t text[256];
-    swprintf(text, 256, expected.format.c_str(), walker.files, 2u, 1u);
+    swprintf(text, 256, expected.format.c_str(), scan.files, 2u, 1u);
     EXPECT_EQ(report.summaryText, text);
     EXPECT_EQ(report.summaryCaption, expected.caption);
-    EXPECT_EQ(walker.files, walker.memoryPaths.size() + walker.diskPaths.size());
+    EXPECT_EQ(scan.files, scan.visited);
 
     ASSERT_EQ(report.rows.size(), 2u);
     for (const auto& row : report.rows) {
         EXPECT_EQ(row.name, L"Worm.Win32.Tavok");
-        EXPECT_EQ(row.outcome, row.path == Widen(held) ? expected.delayed : expected.deleted);
+        EXPECT_EQ(row.outcome, row.path == Widen(scan.held) ? expected.delayed : expected.deleted);
     }
-    // The bar and the line are reset before the dialog is told.
-    EXPECT_EQ(SendMessageA(host.progressBar, PBM_GETPOS, 0, 0), 0);
-    EXPECT_EQ(WindowTextW(host.statusLine), L"");
     EXPECT_EQ(report.scanDoneMessages, 1);
 }
 
 TEST(DiskScanLocalized, AFileThatCanNeitherBeDeletedNorScheduledIsReportedKillFailed)
 {
-    TempTree tree;
-    Infection infection;
-    const std::string stuck = tree.WriteFile("stuck\\in-use.exe", infection.bytes);
-    HANDLE holder = CreateFileA(stuck.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-
-    ScanHost host;
-    host.Context().language = SystemLanguageIndex();
-    RecordingWalker walker(&host.Context(), infection.Set());
-    walker.examineFiles = true;
-    walker.lastDrive = 'C';
-    ScanReport report;
-    {
-        const ApiOverride refuse(NoRestartDeletion);
-        report = host.Run([&](ScanContext&) { walker.RunScan(); });
-    }
-    CloseHandle(holder);
-
+    const HeldCopyScan scan = ScanLooseAndHeldCopies(true);
     const Expected expected = ExpectedForLocale();
-    ASSERT_EQ(report.rows.size(), 1u);
-    EXPECT_EQ(report.rows[0].path, Widen(stuck));
-    EXPECT_EQ(report.rows[0].outcome, expected.killFailed);
-    EXPECT_TRUE(FileExists(stuck));
-    ASSERT_TRUE(report.summaryShown);
+    ASSERT_EQ(scan.report.rows.size(), 2u);
+    for (const auto& row : scan.report.rows)
+        EXPECT_EQ(row.outcome, row.path == Widen(scan.held) ? expected.killFailed : expected.deleted);
+    EXPECT_TRUE(scan.heldRemains);
     wchar_t text[256];
-    swprintf(text, 256, expected.format.c_str(), walker.files, 1u, 1u);
-    EXPECT_EQ(report.summaryText, text);
+    swprintf(text, 256, expected.format.c_str(), scan.files, 2u, 1u);
+    EXPECT_EQ(scan.report.summaryText, text);
 }
 
 TEST(DiskScanLocalized, FoldersOnlyShortNamesReachAreWalked)
