@@ -285,14 +285,14 @@ void MemAndFileWalker::WalkDirectory(std::string& path)
         // so such an entry with no short name is left out; a path too long
         // even so is handed on and yields nothing.
         const char* name = entry.cFileName;
-        const char* alias = UsableShortName(entry);
         const bool reserved = HoldsReservedCharacter(name);
-        if (reserved && !alias)
-            continue;
         // A folder's path needs room for its search's backslash and star.
         const size_t room = isDirectory ? 2 : 0;
         std::string* base = &path;
         if (reserved || length + 1 + std::strlen(name) + room >= MAX_PATH) {
+            const char* alias = UsableShortName(entry);
+            if (reserved && !alias)
+                continue;
             if (alias)
                 name = alias;
             if (length + 1 + std::strlen(name) + room >= MAX_PATH) {
