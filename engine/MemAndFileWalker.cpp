@@ -2,6 +2,8 @@
 
 #include "EngineText.h"
 #include "Handle.h"
+#include "ProcessList.h"
+#include "RestartDeletion.h"
 #include "RuntimeApi.h"
 
 #include <winioctl.h>
@@ -32,9 +34,15 @@ static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28, "descriptor la
 
 bool IsUsbVolume(char letter)
 {
+    const RuntimeApi api = OrdinaryApi();
+    // The Windows 95 family knows neither volume paths nor this query.
+    if (OsFamilyFromVersion(api.GetVersion()) == Win9x)
+        return false;
     char volume[16] = {};
     std::snprintf(volume, sizeof volume, "\\\\?\\%c:", letter);
-    FileHandle device(CreateFileA(volume, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    // No access asked: the query needs none, and reading a volume needs an
+    // administrator, which the tool need not be.
+    FileHandle device(CreateFileA(volume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
     if (!device)
         return false;
@@ -50,9 +58,8 @@ bool IsUsbVolume(char letter)
     query.PropertyId = StorageDeviceProperty;
     query.QueryType = PropertyStandardQuery;
     DWORD returned = 0;
-    const BOOL answered = OrdinaryApi().DeviceIoControl(device.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query,
-                                                        12, buffer.get(), DescriptorBufferSize, &returned,
-                                                        nullptr);
+    const BOOL answered = api.DeviceIoControl(device.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, 12,
+                                              buffer.get(), DescriptorBufferSize, &returned, nullptr);
     // The buffer starts zeroed, so a short answer reads as no bus at all.
     return answered == TRUE && descriptor->BusType == BusTypeUsb;
 }
@@ -182,7 +189,7 @@ ScanOutcome MemAndFileWalker::Remediate(const char* path)
         ++deleted;
         return OutcomeDeleted;
     }
-    if (OrdinaryApi().MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (ScheduleDeletionAtRestart(OrdinaryApi(), path))
         return OutcomeDelayDelete;
     return OutcomeKillFailed;
 }

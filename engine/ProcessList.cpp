@@ -20,8 +20,9 @@ constexpr size_t FirstExpectedProcesses = 256;
 // A system that keeps asking for more past this is not going to answer.
 constexpr size_t MaxQueryBytes = 64 * 1024 * 1024;
 
-// PROCESS_ALL_ACCESS as newer headers define it; NT 4.0 grants what it knows.
-constexpr DWORD OpenAllAccess = 0x1FFFFF;
+// What the process-status calls need. NT 4.0, 2000 and XP refuse the whole
+// of Vista's PROCESS_ALL_ACCESS (0x1FFFFF), which holds rights they lack.
+constexpr DWORD ModuleQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 
 // After TerminateThread, how long to wait for the call thread to be gone.
 constexpr DWORD ReapWaitMs = 1000;
@@ -68,7 +69,9 @@ DWORD WINAPI CallThreadProc(LPVOID parameter)
 // the limit; the worker still holds its reference either way.
 bool RunTimedCall(CallBlock* block, DWORD limitMs) noexcept
 {
-    KernelHandle thread(CreateThread(nullptr, 0, CallThreadProc, block, 0, nullptr));
+    // The Windows 95 family fails CreateThread without somewhere to put the id.
+    DWORD threadId = 0;
+    KernelHandle thread(CreateThread(nullptr, 0, CallThreadProc, block, 0, &threadId));
     if (!thread) {
         block->references = 1;
         return false;
@@ -468,7 +471,7 @@ int ProcessList::RefreshNt4()
         record.processId = processId;
         record.threadCount = QueryThreadCount(processId);
 
-        KernelHandle process(api.OpenProcess(OpenAllAccess, FALSE, processId));
+        KernelHandle process(api.OpenProcess(ModuleQueryAccess, FALSE, processId));
         if (!process)
             continue;
         DWORD needed = 0;

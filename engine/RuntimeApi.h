@@ -30,6 +30,7 @@ using Wow64RevertWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID oldValue);
 using GetVersionFn = DWORD(WINAPI*)(void);
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD processId);
 using MoveFileExAFn = BOOL(WINAPI*)(LPCSTR existing, LPCSTR replacement, DWORD flags);
+using GetWindowsDirectoryAFn = UINT(WINAPI*)(LPSTR buffer, UINT size);
 using DeviceIoControlFn = BOOL(WINAPI*)(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out,
                                         DWORD outBytes, LPDWORD returned, LPOVERLAPPED overlapped);
 
@@ -61,10 +62,12 @@ struct RuntimeApi {
     // the family comes from GetVersion, and the NT 4.0 strategy opens the
     // processes that EnumProcesses lists. Wine always registers a deletion
     // at restart and never reports a USB bus, so the other outcome of each
-    // can only be faked.
+    // can only be faked. A test gives the Windows 95 family's restart
+    // deletion a Windows folder of its own.
     GetVersionFn GetVersion = ::GetVersion;
     OpenProcessFn OpenProcess = ::OpenProcess;
     MoveFileExAFn MoveFileExA = ::MoveFileExA;
+    GetWindowsDirectoryAFn GetWindowsDirectoryA = ::GetWindowsDirectoryA;
     DeviceIoControlFn DeviceIoControl = ::DeviceIoControl;
 };
 

@@ -72,7 +72,9 @@ void OnScan(HWND dialog)
 
     // The worker's reference keeps the context alive after the dialog ends.
     context->WorkerStarting();
-    HANDLE worker = CreateThread(nullptr, 0, ScanThreadProc, context, 0, nullptr);
+    // The Windows 95 family fails CreateThread without somewhere to put the id.
+    DWORD workerId = 0;
+    HANDLE worker = CreateThread(nullptr, 0, ScanThreadProc, context, 0, &workerId);
     if (!worker) {
         context->WorkerDone();
         OnScanDone(dialog);  // no worker will ever report back

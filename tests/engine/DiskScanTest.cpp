@@ -3,6 +3,7 @@
 #include "MemAndFileWalker.h"
 #include "RecordingWalker.h"
 #include "Reference.h"
+#include "RestartDeletion.h"
 #include "RuntimeApi.h"
 #include "ScanHost.h"
 #include "TempTree.h"
@@ -96,6 +97,31 @@ void NoRestartDeletion(RuntimeApi& api)
     api.MoveFileExA = RefuseRestartDeletion;
 }
 
+// The Windows 95 family, where this system is not of it already, with a
+// Windows folder of the test's own.
+std::string windowsFolder;
+
+DWORD WINAPI Windows98Version()
+{
+    return 0xC0000A04;
+}
+
+UINT WINAPI TestWindowsFolder(LPSTR buffer, UINT size)
+{
+    if (windowsFolder.size() >= size)
+        return static_cast<UINT>(windowsFolder.size() + 1);
+    windowsFolder.copy(buffer, windowsFolder.size());
+    buffer[windowsFolder.size()] = '\0';
+    return static_cast<UINT>(windowsFolder.size());
+}
+
+void Windows95Family(RuntimeApi& api)
+{
+    if (!(api.GetVersion() & 0x80000000u))
+        api.GetVersion = Windows98Version;
+    api.GetWindowsDirectoryA = TestWindowsFolder;
+}
+
 // Read back from the process token, not from what the engine reports.
 bool DebugPrivilegeEnabled()
 {
@@ -175,6 +201,50 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     EXPECT_TRUE(FileExists(nearMissPath));
     EXPECT_EQ(CountFiles(tree.Root()), total - 3);
     EXPECT_EQ(host.Context().rowCount, 4u);
+}
+
+TEST(DiskScan, OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit)
+{
+    TempTree tree;
+    Infection infection;
+    windowsFolder = tree.MakeDir("windows");
+    const std::string wininit = windowsFolder + "\\WININIT.INI";
+    const std::string before = "[Rename]\r\nNUL=C:\\OLD.TMP\r\nC:\\A.DLL=C:\\A.NEW\r\n\r\n[Other]\r\nkey=value";
+    TempTree::WriteFileAt(wininit, before);
+    const std::string held = tree.WriteFile("held\\in-use.exe", infection.bytes);
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    const ApiOverride family(Windows95Family);
+    ScanHost host;
+    RecordingWalker walker(&host.Context(), infection.Set());
+    walker.examineFiles = true;
+    // Met twice, as a running worm is by both passes.
+    host.Run([&](ScanContext&) {
+        walker.ScanDirectory(tree.Path("held").c_str());
+        walker.ScanDirectory(tree.Path("held").c_str());
+    });
+    CloseHandle(holder);
+
+    const auto rows = host.Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].outcome, L"Delay Delete");
+    EXPECT_EQ(rows[1].outcome, L"Delay Delete");
+    EXPECT_EQ(walker.deleted, 0u);
+    char shortPath[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameA(held.c_str(), shortPath, MAX_PATH), 0u);
+    std::string after;
+    ASSERT_TRUE(ReadWholeFile(wininit, after));
+    EXPECT_EQ(after, "[Rename]\r\nNUL=C:\\OLD.TMP\r\nC:\\A.DLL=C:\\A.NEW\r\nNUL=" + std::string(shortPath) +
+                         "\r\n\r\n[Other]\r\nkey=value");
+
+    // No file yet: the file and its section are made.
+    ASSERT_TRUE(DeleteFileA(wininit.c_str()));
+    EXPECT_TRUE(AddWininitDeletion(wininit.c_str(), "C:\\WORM.EXE"));
+    ASSERT_TRUE(ReadWholeFile(wininit, after));
+    EXPECT_EQ(after, "[rename]\r\nNUL=C:\\WORM.EXE\r\n");
+    // One that cannot be opened registers nothing: the row says Kill Failed.
+    EXPECT_FALSE(AddWininitDeletion(tree.MakeDir("a-folder").c_str(), "C:\\WORM.EXE"));
 }
 
 TEST(DiskScan, TrustingDirectorySizesGivesTheSameResultsAsOpeningEveryFile)

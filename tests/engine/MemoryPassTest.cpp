@@ -40,21 +40,6 @@ std::string ProbeDllBytes()
     return std::string(static_cast<const char*>(data), SizeofResource(nullptr, resource));
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    LARGE_INTEGER size = {};
-    GetFileSizeEx(file, &size);
-    bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    const BOOL ok = bytes.empty() || ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(file);
-    return ok && read == bytes.size();
-}
-
 bool Visited(const std::vector<Visit>& visits, const std::string& path)
 {
     const std::string wanted = Lower(path);

@@ -291,10 +291,14 @@ BOOL WINAPI FakeEnumProcesses(DWORD* ids, DWORD bytes, DWORD* returned)
     return TRUE;
 }
 
+// As NT 4.0 does: rights it does not know (any above the old
+// PROCESS_ALL_ACCESS, 0x1F0FFF) are refused, and the process-status calls
+// need query and read rights.
 HANDLE WINAPI FakeOpenProcess(DWORD access, BOOL inherit, DWORD processId)
 {
     FakeProcess* p = FindProcess(processId);
-    if (access != 0x1FFFFF || inherit || !p || !p->openable) {
+    const DWORD needed = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+    if ((access & ~0x1F0FFFu) != 0 || (access & needed) != needed || inherit || !p || !p->openable) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }

@@ -20,6 +20,20 @@ bool FileExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool ReadWholeFile(const std::string& path, std::string& bytes)
+{
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return false;
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file.Get(), &size);
+    bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    const BOOL ok = bytes.empty() || ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+    return ok && read == bytes.size();
+}
+
 void RemoveTree(const std::string& path)
 {
     WIN32_FIND_DATAA entry;

@@ -30,4 +30,5 @@ private:
 
 std::string PatternBytes(size_t size, unsigned seed);
 bool FileExists(const std::string& path);
+bool ReadWholeFile(const std::string& path, std::string& bytes);
 void RemoveTree(const std::string& path);
