@@ -19,6 +19,14 @@ const char ProductPath[] = "C:\\tavok-product\\TavokRemover.exe";
 const char ProductPath[] = "C:\\tavok-product-i686\\TavokRemover.exe";
 #endif
 
+// The check of each Windows family's rules starts a copy of the program
+// under another name, with Wine's trace on for that process alone.
+std::string ProgramToStart()
+{
+    const char* other = std::getenv("TAVOK_PRODUCT");
+    return other && *other ? other : ProductPath;
+}
+
 struct DialogSearch {
     DWORD processId;
     std::vector<HWND> dialogs;
@@ -58,7 +66,9 @@ protected:
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION started = {};
-        ASSERT_TRUE(CreateProcessA(ProductPath, nullptr, nullptr, nullptr, FALSE, 0, nullptr, "C:\\",
+        if (const char* trace = std::getenv("TAVOK_PRODUCT_WINEDEBUG"))
+            SetEnvironmentVariableA("WINEDEBUG", trace);
+        ASSERT_TRUE(CreateProcessA(ProgramToStart().c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, "C:\\",
                                    &startup, &started))
             << GetLastError();
         process_.Reset(started.hProcess);

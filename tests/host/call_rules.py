@@ -1,0 +1,105 @@
+"""What each Windows family documents that it refuses, as rules on one call
+of the program: the function, its arguments as Wine's relay trace shows
+them, and the families the rule holds for. Each rule names its source.
+
+A rule's test gets a Call and answers True when the call breaks the rule.
+"""
+
+WIN95_FAMILY = ("win95", "win98", "winme")
+BEFORE_VISTA_NT = ("nt40", "win2k", "winxp")
+VISTA_AND_LATER = ("vista", "win7", "win10")
+
+# Functions whose first argument is a path: what the "\\?\" rule reads.
+PATH_FUNCTIONS = ("CreateFileA", "FindFirstFileA", "GetFileAttributesA", "SetFileAttributesA",
+                  "DeleteFileA", "MoveFileExA", "GetShortPathNameA", "LoadLibraryA")
+
+# The wide-character functions Windows 95 implements; every other one is a
+# stub that fails.
+WIN95_WIDE_FUNCTIONS = ("ExtTextOutW", "GetCharWidthW", "GetCharWidth32W", "GetTextExtentExPointW",
+                        "GetTextExtentPointW", "GetTextExtentPoint32W", "MessageBoxW", "MessageBoxExW",
+                        "TextOutW", "lstrlenW")
+
+
+class Rule:
+    def __init__(self, name, families, functions, broken, source):
+        self.name, self.families, self.functions = name, families, functions
+        self.broken, self.source = broken, source
+
+    def applies(self, family, function):
+        return family in self.families and (function in self.functions if self.functions else
+                                            is_wide(function))
+
+
+def is_wide(function):
+    return function.endswith("W") and function not in WIN95_WIDE_FUNCTIONS
+
+
+def is_volume(path):
+    """\\\\.\\C: or \\\\?\\C:, a volume rather than a file on it."""
+    return path is not None and len(path) == 6 and path[:4] in ("\\\\.\\", "\\\\?\\") and path[5] == ":"
+
+
+RULES = [
+    Rule("CreateThread without a place for the thread id", WIN95_FAMILY, ("CreateThread",),
+         lambda call: call.pointer(5) == 0,
+         'MSDN Library (June 1998), CreateThread, lpThreadId: "Windows 95 and Windows 98: '
+         'This parameter may not be NULL."'),
+    Rule("process access rights that only Vista and later know", BEFORE_VISTA_NT, ("OpenProcess", "OpenThread"),
+         lambda call: call.dword(0) & ~0x1F0FFF != 0,
+         'Microsoft, "Process Security and Access Rights", PROCESS_ALL_ACCESS: on Windows Server '
+         '2003 and Windows XP the Vista-sized flag "is too large and the function specifying this '
+         'flag fails with ERROR_ACCESS_DENIED"; NT 4.0 and 2000 know no more rights than XP'),
+    Rule("MoveFileExA", WIN95_FAMILY, ("MoveFileExA",),
+         lambda call: True,
+         'Microsoft Knowledge Base Q129532, "MoveFileEx Not Supported in Windows 95 But '
+         'Functionality Is": "Windows 95 does not implement MoveFileEx()"; Q140570 gives the '
+         '[rename] section of WININIT.INI instead'),
+    Rule("FILE_SHARE_DELETE", WIN95_FAMILY, ("CreateFileA",),
+         lambda call: call.dword(2) & 0x4 != 0,
+         'MSDN Library (June 1998), CreateFile, dwShareMode: FILE_SHARE_DELETE is marked '
+         '"Windows NT only"; the Windows 95 family rejects the call'),
+    Rule('a "\\\\?\\" path', WIN95_FAMILY, PATH_FUNCTIONS,
+         lambda call: (call.string(0) or "").startswith("\\\\?\\"),
+         'MSDN Library (June 1998), CreateFile, lpFileName: the "\\\\?\\" prefix is documented '
+         'under "Windows NT:" only'),
+    Rule("a wide-character function", WIN95_FAMILY, None,
+         lambda call: True,
+         'MSDN Library (June 1998), "Windows 95 General Limitations": "Windows 95 does not '
+         'implement the Unicode (or wide character) version of most functions. With few '
+         'exceptions, these functions are implemented as stubs that simply return an error value"'),
+    Rule("a volume opened with access rights", VISTA_AND_LATER, ("CreateFileA",),
+         lambda call: is_volume(call.string(0)) and call.dword(1) != 0,
+         'Microsoft, CreateFile, "Physical Disks and Volumes": direct access to a volume needs '
+         'administrator rights from Vista on; dwDesiredAccess 0 lets the application query device '
+         'attributes "without accessing a device", which IOCTL_STORAGE_QUERY_PROPERTY needs'),
+]
+
+# Calls of the compiler's runtime that break a rule only in a case this
+# program never reaches, each with its reason.
+ALLOWED = [
+    ("CreateSemaphoreW", WIN95_FAMILY,
+     lambda call: call.string(3) is None,
+     "libgcc's win32 threads make an unnamed semaphore for each lock, on the lock's first use; "
+     "a lock waits on it only when two threads contend, which in this program means two threads "
+     "throwing C++ exceptions at once. Unnamed, so nothing wide is read."),
+    ("GetModuleHandleW", WIN95_FAMILY,
+     lambda call: (call.string(0) or "").lower().startswith("libgcc_s_"),
+     "crtbegin looks for a shared libgcc to register its frame tables with; when the call fails, "
+     "as the Windows 95 stub does, it uses the static tables linked into the program, as it does "
+     "on every system where no such DLL is loaded."),
+    ("LoadLibraryW", WIN95_FAMILY,
+     lambda call: (call.string(0) or "").lower().startswith("libgcc_s_"),
+     "The same look-up for a shared libgcc; the stub's failure leaves the static tables in use."),
+]
+
+
+def judge(family, call):
+    """The rules the call breaks, as (rule, None), unless an allowance covers it."""
+    broken = []
+    for rule in RULES:
+        if rule.applies(family, call.function) and rule.broken(call):
+            allowed = any(name == call.function and family in families and test(call)
+                          for name, families, test, _ in ALLOWED)
+            if not allowed:
+                broken.append(rule)
+    return broken
