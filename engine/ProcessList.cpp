@@ -155,11 +155,11 @@ ProcessList::ProcessList()
       family(NT5Plus),
       capacity(InitialCapacity)
 {
-    kernel32Library.Reset(LoadLibraryA("Kernel32.dll"));
+    kernel32Library.Reset(LoadSystemLibrary("Kernel32.dll"));
     ResolveToolhelpFunctions(api, kernel32Library.Get());
-    psapiLibrary.Reset(LoadLibraryA("Psapi.dll"));
+    psapiLibrary.Reset(LoadSystemLibrary("Psapi.dll"));
     ResolvePsapiFunctions(api, psapiLibrary.Get());
-    ntdllLibrary.Reset(LoadLibraryA("NTDll.dll"));
+    ntdllLibrary.Reset(LoadSystemLibrary("NTDll.dll"));
     ResolveNtdllFunctions(api, ntdllLibrary.Get());
     ResolveWow64Functions(api);
     if (RuntimeApiOverride)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 #include <tlhelp32.h>
 #include <psapi.h>
 
@@ -31,6 +32,9 @@ using GetVersionFn = DWORD(WINAPI*)(void);
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD processId);
 using MoveFileExAFn = BOOL(WINAPI*)(LPCSTR existing, LPCSTR replacement, DWORD flags);
 using GetWindowsDirectoryAFn = UINT(WINAPI*)(LPSTR buffer, UINT size);
+using LoadCursorAFn = HCURSOR(WINAPI*)(HINSTANCE instance, LPCSTR name);
+using ShellExecuteAFn = HINSTANCE(WINAPI*)(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                           LPCSTR directory, INT show);
 using DeviceIoControlFn = BOOL(WINAPI*)(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out,
                                         DWORD outBytes, LPDWORD returned, LPOVERLAPPED overlapped);
 
@@ -69,6 +73,10 @@ struct RuntimeApi {
     MoveFileExAFn MoveFileExA = ::MoveFileExA;
     GetWindowsDirectoryAFn GetWindowsDirectoryA = ::GetWindowsDirectoryA;
     DeviceIoControlFn DeviceIoControl = ::DeviceIoControl;
+    // The links' cursor, which Windows 95 and NT 4.0 lack, and the page
+    // they open, which a test must not really open.
+    LoadCursorAFn LoadCursorA = ::LoadCursorA;
+    ShellExecuteAFn ShellExecuteA = ::ShellExecuteA;
 };
 
 // GetProcAddress with the type of the function it returns; null when the
@@ -81,6 +89,11 @@ Function ResolveFunction(HMODULE module, const char* name)
         return nullptr;
     return reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, name)));
 }
+
+// A library from the system folder, by its full path. Loaded by bare name, a
+// library that is not one of the system's known DLLs is looked for in the
+// program's own folder first, where any download may lie beside it.
+HMODULE LoadSystemLibrary(const char* name);
 
 void ResolveToolhelpFunctions(RuntimeApi& api, HMODULE kernel32);
 void ResolvePsapiFunctions(RuntimeApi& api, HMODULE psapi);

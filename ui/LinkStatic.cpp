@@ -1,6 +1,6 @@
 #include "LinkStatic.h"
 
-#include <shellapi.h>
+#include "RuntimeApi.h"
 
 const char HomePageAddress[] = "http://www.veltrane.com";
 const char ProductPageAddress[] = "http://www.veltrane.com/2012/tavok.html";
@@ -28,9 +28,10 @@ LONG_PTR HoverFlag(HWND control)
 // pointer over the link, so they get the arrow.
 HCURSOR LinkCursor()
 {
-    if (HCURSOR hand = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649)))  // IDC_HAND
+    const RuntimeApi api = OrdinaryApi();
+    if (HCURSOR hand = api.LoadCursorA(nullptr, MAKEINTRESOURCEA(32649)))  // IDC_HAND
         return hand;
-    return LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    return api.LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
 }
 
 void SetHoverFlag(HWND control, LONG_PTR flag)
@@ -85,7 +86,7 @@ LRESULT LinkProc(const char* address, HWND control, UINT message, WPARAM wParam,
         OnTimer(control);
         return 0;
     case WM_LBUTTONDOWN:
-        ShellExecuteA(nullptr, nullptr, address, nullptr, nullptr, SW_SHOW);
+        OrdinaryApi().ShellExecuteA(nullptr, nullptr, address, nullptr, nullptr, SW_SHOW);
         return 0;
     case WM_DESTROY:
         return OnDestroy(control, wParam, lParam);

@@ -1,19 +1,14 @@
 #include "App.h"
 #include "MainDialog.h"
-#include "MemAndFileWalker.h"
 #include "Resource.h"
+#include "StartUp.h"
 
 #include <commctrl.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     AppInstance = instance;
-    // An empty floppy, CD or card reader must not stop the scan with a
-    // system "no disk" box: the summary is the only message the tool shows.
-    SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS);
-    EnableDebugPrivilege(1);
-    // Imported by ordinal 17: the one export every comctl32 version has.
-    InitCommonControls();
+    const LibraryHandle commonControls = PrepareProcess();
 
     SharedTooltip = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, TTS_ALWAYSTIP, CW_USEDEFAULT,
                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,

@@ -166,6 +166,11 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     // Held open without delete sharing, as a running program holds its image.
     HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    // Held with delete access: only an open that shares deletion reads it.
+    const std::string heldForDelete = tree.WriteFile("held\\marked.exe", infection.bytes);
+    HANDLE deleter = CreateFileA(heldForDelete.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(deleter, INVALID_HANDLE_VALUE);
     const size_t total = CountFiles(tree.Root());
 
     ScanHost host;
@@ -173,12 +178,13 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     walker.examineFiles = true;
     host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
     EXPECT_EQ(walker.files, total);
-    EXPECT_EQ(walker.infected, 4u);
+    EXPECT_EQ(walker.infected, 5u);
     EXPECT_EQ(walker.deleted, 3u);
     CloseHandle(holder);
+    CloseHandle(deleter);
 
     const auto rows = host.Rows();
-    ASSERT_EQ(rows.size(), 4u);
+    ASSERT_EQ(rows.size(), 5u);
     std::vector<std::pair<std::wstring, std::wstring>> found;
     for (const auto& row : rows) {
         EXPECT_EQ(row.name, L"Worm.Win32.Tavok");
@@ -194,13 +200,14 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     EXPECT_EQ(outcomeOf(larger), L"Deleted");
     EXPECT_EQ(outcomeOf(readOnly), L"Deleted");
     EXPECT_EQ(outcomeOf(held), L"Delay Delete");
+    EXPECT_EQ(outcomeOf(heldForDelete), L"Delay Delete");
     EXPECT_FALSE(FileExists(plain));
     EXPECT_FALSE(FileExists(larger));
     EXPECT_FALSE(FileExists(readOnly));
     EXPECT_TRUE(FileExists(held));
     EXPECT_TRUE(FileExists(nearMissPath));
     EXPECT_EQ(CountFiles(tree.Root()), total - 3);
-    EXPECT_EQ(host.Context().rowCount, 4u);
+    EXPECT_EQ(host.Context().rowCount, 5u);
 }
 
 TEST(DiskScan, OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit)

@@ -7,7 +7,9 @@ export: a program that imports one function more does not start there.
 - kernel32, user32, gdi32, advapi32 and shell32: every name must be in both
   exports/win95-<dll>.txt and exports/nt4-<dll>.txt (each list names its
   source in its header);
-- comctl32: only ordinal 17;
+- comctl32: never: it is loaded from the system folder at run time, since
+  no Windows lists it as a known DLL and a copy beside the program would be
+  taken instead;
 - msvcrt: every name in exports/nt4-msvcrt.txt, the Visual C++ 4.2 set that
   NT 4.0 and later Windows 95 releases carry (see the README);
 - any other DLL, and tool-help, process-status, native or WOW64 functions,
@@ -73,9 +75,6 @@ def main():
                     problems.append("%s: %s is not listed as exported by %s" % (dll, name, system))
             if len(names) != len(entries):
                 problems.append("%s: imported by ordinal" % dll)
-        elif dll == "comctl32.dll":
-            if entries != [(17, None)]:
-                problems.append("comctl32.dll must be imported once, by ordinal 17; found %r" % entries)
         elif dll == "msvcrt.dll":
             for name in sorted(set(names) - allowed("nt4", dll)):
                 problems.append("%s: %s is not listed as exported by the msvcrt.dll of nt4" % (dll, name))

@@ -6,13 +6,36 @@
 #include "App.h"
 #include "LinkStatic.h"
 #include "Resource.h"
+#include "RuntimeApi.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
+
+// What the links ask the shell to open, and a system without the hand
+// cursor: stand-ins for both, since a test must open no page.
+std::vector<std::string> opened;
+
+HINSTANCE WINAPI RecordOpen(HWND, LPCSTR, LPCSTR file, LPCSTR, LPCSTR, INT)
+{
+    opened.push_back(file ? file : "(null)");
+    return reinterpret_cast<HINSTANCE>(33);
+}
+
+HCURSOR WINAPI NoHandCursor(HINSTANCE instance, LPCSTR name)
+{
+    return name == MAKEINTRESOURCEA(32649) ? nullptr : LoadCursorA(instance, name);
+}
+
+void RecordOpenWithoutHandCursor(RuntimeApi& api)
+{
+    api.ShellExecuteA = RecordOpen;
+    api.LoadCursorA = NoHandCursor;
+}
 
 class AboutWindow {
 public:
@@ -268,3 +291,19 @@ TEST_F(AboutDialogTest, WithoutAnOwnerContextItIsEnglish)
 }
 
 }  // namespace
+
+TEST_F(AboutDialogTest, EachLinkOpensItsOwnPageAndShowsTheArrowWhereThereIsNoHand)
+{
+    AboutWindow about(main.window);
+    opened.clear();
+    RuntimeApiOverride = RecordOpenWithoutHandCursor;
+    for (HWND link : {main.Item(IDC_BANNER), about.Link()}) {
+        EXPECT_EQ(SendMessageA(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2)), 0);
+        SetCursor(nullptr);
+        EXPECT_EQ(SendMessageA(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link),
+                               MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
+        EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));
+    }
+    RuntimeApiOverride = nullptr;
+    EXPECT_EQ(opened, (std::vector<std::string>{ProductPageAddress, HomePageAddress}));
+}

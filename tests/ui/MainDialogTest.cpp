@@ -5,6 +5,7 @@
 #include "LinkStatic.h"
 #include "MainDialog.h"
 #include "Resource.h"
+#include "StartUp.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -354,3 +355,15 @@ TEST_F(MainDialogTest, AboutCommandRunsTheOwnedAboutDialog)
 }
 
 }  // namespace
+
+TEST(StartUp, AnEmptyDriveShowsNoSystemBox)
+{
+    const UINT before = SetErrorMode(0);
+    {
+        const LibraryHandle commonControls = PrepareProcess();
+        const UINT mode = SetErrorMode(0);
+        EXPECT_NE(mode & SEM_FAILCRITICALERRORS, 0u);
+        EXPECT_TRUE(commonControls);
+    }
+    SetErrorMode(before);
+}
