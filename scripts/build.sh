@@ -6,6 +6,8 @@
 #                     run them;
 #   build/x86_64      the 64-bit test programs and every test of the suite.
 # With the argument "product": only the product, in build/i686.
+# With the argument "run": only the program that scripts/run.sh starts: the
+# product where the machine runs 32-bit code, else the x86_64 program.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -23,21 +25,44 @@ configure() {  # folder, toolchain, extra options
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" "$@" >/dev/null
 }
 
-configure i686 mingw-i686
-if [ "${1:-}" = product ]; then
+runs32=0
+"$root/scripts/runs-32bit.sh" && runs32=1
+
+# The x86_64 tree is configured the same way whatever is built in it, so
+# that the full build after a "run" build only adds to it.
+configure_x86_64() {
+  local i686_tests=""
+  [ $runs32 -eq 1 ] && i686_tests="$root/build/i686-tests"
+  configure x86_64 mingw-x86_64 -DTAVOK_TESTS=ON \
+    -DTAVOK_PRODUCT_EXE="$root/build/i686/ui/TavokRemover.exe" \
+    -DTAVOK_I686_TESTS="$i686_tests"
+}
+
+case "${1:-}" in
+product)
+  configure i686 mingw-i686
   cmake --build "$root/build/i686" --target TavokRemover
   exit 0
-fi
+  ;;
+run)
+  if [ $runs32 -eq 1 ]; then
+    configure i686 mingw-i686
+    cmake --build "$root/build/i686" --target TavokRemover
+  else
+    configure_x86_64
+    cmake --build "$root/build/x86_64" --target TavokRemover
+  fi
+  exit 0
+  ;;
+esac
+
+configure i686 mingw-i686
 cmake --build "$root/build/i686"
 
-i686_tests=""
-if "$root/scripts/runs-32bit.sh"; then
+if [ $runs32 -eq 1 ]; then
   configure i686-tests mingw-i686-posix -DTAVOK_TESTS=ON -DTAVOK_TEST_PROGRAMS_ONLY=ON
   cmake --build "$root/build/i686-tests" --target engine_tests ui_tests product_tests
-  i686_tests="$root/build/i686-tests"
 fi
 
-configure x86_64 mingw-x86_64 -DTAVOK_TESTS=ON \
-  -DTAVOK_PRODUCT_EXE="$root/build/i686/ui/TavokRemover.exe" \
-  -DTAVOK_I686_TESTS="$i686_tests"
+configure_x86_64
 cmake --build "$root/build/x86_64"

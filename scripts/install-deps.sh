@@ -14,6 +14,8 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   googletest wine64 openssl python3-pil
   xvfb xauth xdotool imagemagick fonts-wqy-microhei locales
+  # Wine's own fonts; Marlett draws the caption buttons.
+  fonts-wine
 )
 
 sudo=""

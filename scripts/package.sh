@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the product and its release package,
-# build/release/TavokRemover-<version>-win32.zip (program, read-me,
-# SHA256SUMS), and prints the SHA-256 of the program and of the package.
-# The version is the one of the version block in res/TavokRemover.rc; the
+# build/release/TavokRemover-<version>-win32.zip (program, read-me in
+# English and simplified Chinese and its Chinese half in GBK, licence,
+# SHA256SUMS and SHA1SUMS), and prints the SHA-256 of the program and of
+# the package. The version is the one of the version block in
+# res/TavokRemover.rc; the read-me names the commit (SOURCE_COMMIT, or else
+# the checked-out one, marked "-dirty" when the tree has changes); the
 # entries are dated SOURCE_DATE_EPOCH, or else the commit's date, so that
 # the same commit always gives the same package.
 set -euo pipefail
@@ -16,10 +19,16 @@ if [ -z "$epoch" ]; then
   echo "No commit to take the date from: set SOURCE_DATE_EPOCH." >&2
   exit 1
 fi
-if [ -n "$(git -C "$root" status --porcelain 2>/dev/null || true)" ]; then
+commit=${SOURCE_COMMIT:-$(git -C "$root" rev-parse HEAD 2>/dev/null || true)}
+if [ -z "$commit" ]; then
+  echo "No commit to name: set SOURCE_COMMIT." >&2
+  exit 1
+fi
+if [ -z "${SOURCE_COMMIT:-}" ] && [ -n "$(git -C "$root" status --porcelain 2>/dev/null || true)" ]; then
   echo "Note: the source tree has uncommitted changes; the package is not that of its commit." >&2
+  commit="$commit-dirty"
 fi
 
 /usr/bin/python3 "$root/scripts/package.py" "$root/res/TavokRemover.rc" \
-  "$root/build/i686/ui/TavokRemover.exe" "$root/release/README.txt" \
-  "$root/build/release" "$epoch"
+  "$root/build/i686/ui/TavokRemover.exe" "$root" \
+  "$root/build/release" "$epoch" "$commit"

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Renders the main dialog (idle, and after a scan that found files) and the
-# About dialog in the four languages under a virtual X server, in Wine's
-# virtual desktop, and saves them as docs/*.png.
+# Renders the main dialog (idle, and after a scan that found files), the
+# summary box that closes such a scan and the About dialog in the four
+# languages under a virtual X server, in Wine's virtual desktop, and saves
+# them as docs/*.png. The scanned and summary states are staged by the
+# showcase program. Wine's own fonts (fonts-wine) must be installed, or the
+# caption buttons show the letters of the missing Marlett font.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -50,5 +53,6 @@ for pair in zh_CN:zh-cn en_US:en zh_TW:zh-tw ja_JP:ja; do
   name=${pair##*:}
   shoot "$locale" idle "main-$name"
   shoot "$locale" rows "main-scanned-$name"
+  shoot "$locale" summary "summary-$name"
   shoot "$locale" about "about-$name"
 done

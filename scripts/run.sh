@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds the tool and starts it under Wine in its own prefix, build/run-prefix,
-# which maps no drive to the host's root, so a scan walks only that prefix's
-# C: drive. Where the machine executes 32-bit code this is the shipped i686
-# program under 32-bit Wine; elsewhere the x86_64 build of the same sources
-# under 64-bit Wine. The script says which one it started.
+# Builds the tool (that program alone, no tests) and starts it under Wine in
+# its own prefix, build/run-prefix, which maps no drive to the host's root,
+# so a scan walks only that prefix's C: drive. Where the machine executes
+# 32-bit code this is the shipped i686 program under 32-bit Wine; elsewhere
+# the x86_64 build of the same sources under 64-bit Wine. The script says
+# which one it started.
 #
 # With a display ($DISPLAY set) the window opens there. Without one the
 # tool runs in a virtual X server: the script presses Scan, waits for the
@@ -12,7 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+"$root/scripts/build.sh" run
 
 if "$root/scripts/runs-32bit.sh"; then
   exe="$root/build/i686/ui/TavokRemover.exe"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a private Wine prefix (null display driver, no drive letter for the
-# host's root) and starts a persistent wineserver for it.
-#   wine-prefix.sh start PREFIX   |   wine-prefix.sh stop PREFIX
+# host's root) and starts a persistent wineserver for it. With --display
+# the prefix draws on $DISPLAY, with Wine's own fonts.
+#   wine-prefix.sh start PREFIX [--display]   |   wine-prefix.sh stop PREFIX
 set -euo pipefail
 action=$1
 mkdir -p "$2"
@@ -34,6 +35,14 @@ start)
       "$server" -w
     done
     echo "$kind" > "$WINEPREFIX/.tavok-ready"
+  fi
+  # Debian's Wine 8 looks for its own fonts (package fonts-wine) in
+  # /usr/share/fonts, where they are not: a prefix that draws gets them in
+  # its Fonts folder, or the caption buttons show the letters of the
+  # missing Marlett.
+  if [ "${3:-}" = "--display" ] && [ -d /usr/share/wine/fonts ]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
   fi
   # Never let a scan reach the host's file system.
   rm -f "$WINEPREFIX/dosdevices/z:" "$WINEPREFIX/dosdevices/z::"

@@ -2,8 +2,8 @@
 
 #include "RuntimeApi.h"
 
-const char HomePageAddress[] = "http://www.veltrane.com";
-const char ProductPageAddress[] = "http://www.veltrane.com/2012/tavok.html";
+const char HomePageAddress[] = "https://www.veltrane.com";
+const char ProductPageAddress[] = "https://www.veltrane.com/2012/tavok.html";
 
 namespace {
 

@@ -2,10 +2,14 @@
 """Builds the product a second time, in a new folder of another path and at a
 later second, and checks that its bytes equal the first build's. When they
 differ, names the PE sections that differ, the headers counting as one.
+Then packages each build, in another time zone and at another second, and
+checks that the two packages are the same bytes and hold what a release
+holds.
 
 Usage: check_reproducible.py SOURCE_DIR TOOLCHAIN_FILE PRODUCT.exe WORK_PARENT
 """
 import hashlib
+import io
 import os
 import shutil
 import struct
@@ -13,9 +17,16 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 TARGET = "TavokRemover"
 RELATIVE_EXE = os.path.join("ui", TARGET + ".exe")
+
+# A package's fixed inputs besides the program.
+EPOCH = "1767225600"
+COMMIT = "0123456789abcdef0123456789abcdef01234567"
+PACKAGE_FILES = ["LICENSE.txt", "README-zh-CN-GBK.txt", "README.txt", "SHA1SUMS",
+                 "SHA256SUMS", "TavokRemover.exe"]
 
 # Header fields worth naming: (offset from the "PE\0\0" signature, size, name).
 # The optional header starts 24 bytes after the signature.
@@ -86,6 +97,48 @@ def differences(first, second):
     return lines
 
 
+def package(source, product, output, zone):
+    """The release package of the program, made in the given time zone."""
+    subprocess.run([sys.executable, os.path.join(source, "scripts", "package.py"),
+                    os.path.join(source, "res", "TavokRemover.rc"), product, source, output,
+                    EPOCH, COMMIT],
+                   check=True, stdout=subprocess.DEVNULL, env=dict(os.environ, TZ=zone))
+    made = [name for name in os.listdir(output) if name.endswith(".zip")]
+    if len(made) != 1:
+        raise SystemExit("package.py made %s in %s" % (made, output))
+    return open(os.path.join(output, made[0]), "rb").read()
+
+
+def package_faults(data, product_bytes):
+    """Lines naming what the package lacks or holds wrongly."""
+    faults = []
+    archive = zipfile.ZipFile(io.BytesIO(data))
+    names = archive.namelist()
+    folder = names[0].split("/")[0] if names else ""
+    if sorted(name[len(folder) + 1:] for name in names) != PACKAGE_FILES:
+        return ["entries: %s" % names]
+    read = lambda name: archive.read(folder + "/" + name)
+    if read("TavokRemover.exe") != product_bytes:
+        faults.append("TavokRemover.exe is not the program")
+    if read("SHA256SUMS").split()[0].decode() != hashlib.sha256(product_bytes).hexdigest():
+        faults.append("SHA256SUMS does not hold the program's hash")
+    if read("SHA1SUMS").split()[0].decode() != hashlib.sha1(product_bytes).hexdigest():
+        faults.append("SHA1SUMS does not hold the program's hash")
+    version = folder[len("TavokRemover-"):-len("-win32")]
+    english = read("README.txt")
+    if not english.startswith(b"\xef\xbb\xbf"):
+        faults.append("README.txt has no byte order mark")
+    if ("Version %s, built from commit %s" % (version, COMMIT)).encode() not in english:
+        faults.append("README.txt does not name the version and the commit")
+    chinese = read("README-zh-CN-GBK.txt").decode("gbk")
+    if COMMIT not in chinese or chinese not in english.decode("utf-8-sig"):
+        faults.append("README-zh-CN-GBK.txt is not the Chinese half of README.txt")
+    for name in ("README.txt", "README-zh-CN-GBK.txt", "LICENSE.txt"):
+        if read(name).replace(b"\r\n", b"").count(b"\n"):
+            faults.append(name + " has a line end without CR")
+    return faults
+
+
 def main():
     source, toolchain, product, work_parent = sys.argv[1:5]
     first = open(product, "rb").read()
@@ -98,12 +151,15 @@ def main():
     os.makedirs(work_parent, exist_ok=True)
     folder = tempfile.mkdtemp(prefix="reproduce-", dir=work_parent)
     try:
+        first_package = package(source, product, os.path.join(folder, "package-1"), "UTC")
         subprocess.run(["cmake", "-S", source, "-B", folder, "-G", "Ninja",
                         "-DCMAKE_TOOLCHAIN_FILE=" + toolchain],
                        check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", folder, "--target", TARGET],
                        check=True, stdout=subprocess.DEVNULL)
         second = open(os.path.join(folder, RELATIVE_EXE), "rb").read()
+        second_package = package(source, os.path.join(folder, RELATIVE_EXE),
+                                 os.path.join(folder, "package-2"), "Asia/Shanghai")
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
@@ -111,13 +167,26 @@ def main():
     second_hash = hashlib.sha256(second).hexdigest()
     print("first build:  %s  %s" % (first_hash, product))
     print("second build: %s  %s" % (second_hash, os.path.join(folder, RELATIVE_EXE)))
-    if first_hash == second_hash:
-        print("The two builds are byte-identical.")
-        return 0
-    print("The two builds differ:")
-    for line in differences(first, second):
-        print("  " + line)
-    return 1
+    if first_hash != second_hash:
+        print("The two builds differ:")
+        for line in differences(first, second):
+            print("  " + line)
+        return 1
+    print("The two builds are byte-identical.")
+
+    faults = package_faults(first_package, first)
+    if faults:
+        print("The package is wrong:")
+        for line in faults:
+            print("  " + line)
+        return 1
+    print("first package:  %s" % hashlib.sha256(first_package).hexdigest())
+    print("second package: %s" % hashlib.sha256(second_package).hexdigest())
+    if first_package != second_package:
+        print("The two packages differ.")
+        return 1
+    print("The two packages are byte-identical and hold what a release holds.")
+    return 0
 
 
 if __name__ == "__main__":

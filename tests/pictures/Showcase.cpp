@@ -1,7 +1,8 @@
 // Shows the real dialogs in a given state for the pictures of the README:
-//   showcase idle | rows | about
+//   showcase idle | rows | summary | about
 // "rows" fills the list as a scan that found files leaves it, without
-// needing infected files on the disk.
+// needing infected files on the disk; "summary" adds the box that closes
+// such a scan. Both are staged: no scan runs.
 #include "AboutDialog.h"
 #include "App.h"
 #include "EngineText.h"
@@ -12,13 +13,19 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
 
+ScanContext* ContextOf(HWND dialog)
+{
+    return reinterpret_cast<ScanContext*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+}
+
 void FillRows(HWND dialog)
 {
-    auto* context = reinterpret_cast<ScanContext*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+    ScanContext* context = ContextOf(dialog);
     if (!context)
         return;
     const UINT language = context->language;
@@ -37,6 +44,18 @@ void FillRows(HWND dialog)
     SendMessageA(dialog, WM_SCAN_DONE, 0, 0);
 }
 
+// The box as the scan shows it, with the counts of the rows above: four
+// infected, two of them not removed (the one to go at restart among them).
+void ShowSummary(HWND dialog)
+{
+    const ScanContext* context = ContextOf(dialog);
+    if (!context)
+        return;
+    char summary[256] = {};
+    std::snprintf(summary, sizeof summary, SummaryFormat[context->language], 48213, 4, 2);
+    MessageBoxA(context->progressBar, summary, SummaryCaption[context->language], MB_OK);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
@@ -49,9 +68,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 
     HWND dialog = CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlgProc, 0);
     ShowWindow(dialog, SW_SHOW);
-    if (std::strstr(commandLine, "rows"))
+    if (std::strstr(commandLine, "rows") || std::strstr(commandLine, "summary"))
         FillRows(dialog);
-    if (std::strstr(commandLine, "about")) {
+    if (std::strstr(commandLine, "summary")) {
+        ShowSummary(dialog);
+    } else if (std::strstr(commandLine, "about")) {
         DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUT), dialog, AboutDlgProc, 0);
     } else {
         MSG message;

@@ -138,6 +138,11 @@ TEST_F(AboutDialogTest, LocalizedTexts)
     for (int line = 0; line < 4; ++line)
         EXPECT_EQ(TextW(GetDlgItem(about.window, IDC_ABOUT_TITLE + line)), expected.aboutLines[line]) << line;
     EXPECT_EQ(TextW(about.Link()), L"www.veltrane.com");
+    // The link opens the host it names, over https; the banner's page lies
+    // on the same host under the year path.
+    EXPECT_EQ(std::string(HomePageAddress), "https://www.veltrane.com");
+    EXPECT_EQ(std::string(ProductPageAddress).rfind(std::string(HomePageAddress) + "/2012/", 0), 0u)
+        << ProductPageAddress;
 
     // The same in every language: the version, the date and the link.
     std::vector<std::wstring> texts;
