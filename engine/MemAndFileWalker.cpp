@@ -1,6 +1,7 @@
 #include "MemAndFileWalker.h"
 
 #include "EngineText.h"
+#include "FileFind.h"
 #include "Handle.h"
 #include "ProcessList.h"
 #include "RestartDeletion.h"
@@ -155,8 +156,11 @@ void MemAndFileWalker::ShowSummary() const
     MessageBoxA(context->progressBar, summary, SummaryCaption[language], MB_OK);
 }
 
-int MemAndFileWalker::OnFile(int fromMemory, const char* path, unsigned long long knownSize)
+int MemAndFileWalker::OnFile(int fromMemory, const char* path, unsigned long long knownSize,
+                             const char* shownPath)
 {
+    if (!shownPath)
+        shownPath = path;
     const UINT n = ++files;
     if (n % 100 == 0) {
         // Built piece by piece: a path is never a format and has no length limit.
@@ -164,7 +168,7 @@ int MemAndFileWalker::OnFile(int fromMemory, const char* path, unsigned long lon
         status += ' ';
         if (fromMemory)
             status += "Memory>>";
-        status += path;
+        status += shownPath;
         context->SetStatusText(status.c_str());
     }
     if (knownSize != UnknownSize && !signatures_.HasSize(knownSize))
@@ -178,7 +182,7 @@ int MemAndFileWalker::OnFile(int fromMemory, const char* path, unsigned long lon
     }
     ++infected;
     const UINT language = context->language < LanguageCount ? context->language : LanguageEnglish;
-    context->AddResultRow(path, DetectionName, StatusWords[outcome * 4 + language]);
+    context->AddResultRow(shownPath, DetectionName, StatusWords[outcome * 4 + language]);
     return 1;
 }
 
@@ -211,116 +215,64 @@ void MemAndFileWalker::ScanDrives()
 
 void MemAndFileWalker::ScanDirectory(const char* dir)
 {
+    exactPaths_ = OsFamilyFromVersion(api_.GetVersion()) != Win9x;
     std::string path(dir);
-    WalkDirectory(path);
+    std::string shown(dir);
+    WalkDirectory(path, shown);
 }
 
-namespace {
-
-// Characters no Windows file name may hold; '?' is also what the 8-bit find
-// functions give for a character the code page cannot spell. The second
-// byte of a double-byte character may be a backslash or a bar, so it is
-// skipped.
-bool HoldsReservedCharacter(const char* name)
+// path and shown hold the folder on entry and again on return; entries are
+// appended to them in place, so one pair of buffers serves the whole walk.
+// path is the form the file functions take, shown the folder's own path.
+void MemAndFileWalker::WalkDirectory(std::string& path, std::string& shown)
 {
-    static const char Reserved[] = "?*\"<>|\\/:";
-    // Most names hold none: only those that do are read again byte by byte.
-    if (!std::strpbrk(name, Reserved))
-        return false;
-    for (const char* p = name; *p; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0')
-            ++p;
-        else if (std::strchr(Reserved, *p))
-            return true;
-    }
-    return false;
-}
-
-// The short name of an entry, when it has one that a path can carry: Wine
-// copies a backslash or colon of a long name into its short name.
-const char* UsableShortName(const WIN32_FIND_DATAA& entry)
-{
-    const char* alias = entry.cAlternateFileName;
-    return alias[0] != '\0' && !HoldsReservedCharacter(alias) ? alias : nullptr;
-}
-
-// A folder's path through the short names of all its parts that have one;
-// the path itself when there is no such path within MAX_PATH.
-std::string ShortPathOf(const std::string& dir)
-{
-    char shortPath[MAX_PATH] = {};
-    const DWORD length = GetShortPathNameA(dir.c_str(), shortPath, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(shortPath, length) : dir;
-}
-
-}  // namespace
-
-// path holds the directory on entry and again on return; entries are
-// appended to it in place, so one buffer serves the whole walk.
-void MemAndFileWalker::WalkDirectory(std::string& path)
-{
-    const size_t length = path.size();
-    path += "\\*";
-    WIN32_FIND_DATAA entry = {};
-    HANDLE first;
+    FolderListing listing(api_);
     {
         RedirectionOff off(api_);
-        first = FindFirstFileA(path.c_str(), &entry);
+        if (!listing.First(path))
+            return;
     }
-    path.resize(length);
-    if (first == INVALID_HANDLE_VALUE || first == nullptr)
-        return;
-    FindHandle find(first);
-    std::string shortDir;  // made when an entry first needs it
+    // Other forms of the folder's path, made when an entry first needs one.
+    std::string exactDir;
+    std::string shortDir;
 
     do {
         if (context->StopRequested())
             break;
-        // Junctions and symbolic links are not followed: one may loop back
-        // to an ancestor.
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        const WIN32_FIND_DATAA& entry = listing.Entry();
+        const EntryKind kind = KindOf(entry);
+        if (kind == EntryKind::Skipped)
             continue;
-        const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (isDirectory && (std::strcmp(entry.cFileName, ".") == 0 ||
-                            std::strcmp(entry.cFileName, "..") == 0))
+        const EntryRoute route = RouteTo(entry, kind == EntryKind::Folder, path, exactPaths_);
+        if (!route.name)
             continue;
-
-        // A name that cannot be spelled here, or that would make the path
-        // too long for the 8-bit functions, is replaced by its short name,
-        // and a path still too long is built on the folder's short path. A
-        // reserved character would make the path name another file or none,
-        // so such an entry with no short name is left out; a path too long
-        // even so is handed on and yields nothing.
-        const char* name = entry.cFileName;
-        const bool reserved = HoldsReservedCharacter(name);
-        // A folder's path needs room for its search's backslash and star.
-        const size_t room = isDirectory ? 2 : 0;
         std::string* base = &path;
-        if (reserved || length + 1 + std::strlen(name) + room >= MAX_PATH) {
-            const char* alias = UsableShortName(entry);
-            if (reserved && !alias)
-                continue;
-            if (alias)
-                name = alias;
-            if (length + 1 + std::strlen(name) + room >= MAX_PATH) {
-                if (shortDir.empty()) {
-                    RedirectionOff off(api_);
-                    shortDir = ShortPathOf(path);
-                }
-                base = &shortDir;
+        if (route.form == FolderForm::Exact) {
+            if (exactDir.empty())
+                exactDir = ExactPathOf(path);
+            base = &exactDir;
+        } else if (route.form == FolderForm::Short) {
+            if (shortDir.empty()) {
+                RedirectionOff off(api_);
+                shortDir = ShortPathOf(path);
             }
+            base = &shortDir;
         }
 
         const size_t baseLength = base->size();
+        const size_t shownLength = shown.size();
         *base += '\\';
-        *base += name;
-        if (isDirectory) {
-            WalkDirectory(*base);
+        *base += route.name;
+        shown += '\\';
+        shown += route.shownName;
+        if (kind == EntryKind::Folder) {
+            WalkDirectory(*base, shown);
         } else {
             const unsigned long long size =
                 static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
-            OnFile(0, base->c_str(), openEveryFile ? UnknownSize : size);
+            OnFile(0, base->c_str(), openEveryFile ? UnknownSize : size, shown.c_str());
         }
         base->resize(baseLength);
-    } while (FindNextFileA(find.Get(), &entry));
+        shown.resize(shownLength);
+    } while (listing.Next());
 }

@@ -40,7 +40,11 @@ public:
     void RunScan();
     // A file whose known size is no signature size is counted but never
     // opened; any other is tested by MatchFile, which checks the size again.
-    virtual int OnFile(int fromMemory, const char* path, unsigned long long knownSize = UnknownSize);
+    // shownPath, when given, is the file's own path for the status line and
+    // the result row, where path is another form of it (a \\?\ or short
+    // path) that the file functions take.
+    virtual int OnFile(int fromMemory, const char* path, unsigned long long knownSize = UnknownSize,
+                       const char* shownPath = nullptr);
     void ScanDrives();
     void ScanDirectory(const char* dir);
     void ScanMemory();
@@ -62,11 +66,15 @@ public:
     int (*matchFile)(const char* path, const SignatureSet& signatures) = MatchFile;
 
 private:
-    void WalkDirectory(std::string& path);
+    void WalkDirectory(std::string& path, std::string& shown);
     ScanOutcome Remediate(const char* path);
     void ShowSummary() const;
 
     const SignatureSet signatures_;
-    // The file-system redirection pair, resolved once per scan.
+    // The file-system redirection pair, resolved once per scan, and the
+    // find functions.
     RuntimeApi api_;
+    // The walk may use \\?\ paths: the NT family takes them, the Windows 95
+    // family does not.
+    bool exactPaths_ = false;
 };

@@ -28,6 +28,9 @@ using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG infoClass, PVOID buffer, 
 using Wow64DisableWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID* oldValue);
 using Wow64RevertWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID oldValue);
 
+using FindFirstFileAFn = HANDLE(WINAPI*)(LPCSTR pattern, LPWIN32_FIND_DATAA entry);
+using FindNextFileAFn = BOOL(WINAPI*)(HANDLE find, LPWIN32_FIND_DATAA entry);
+
 using GetVersionFn = DWORD(WINAPI*)(void);
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD processId);
 using MoveFileExAFn = BOOL(WINAPI*)(LPCSTR existing, LPCSTR replacement, DWORD flags);
@@ -61,6 +64,12 @@ struct RuntimeApi {
     // before Windows XP x64.
     Wow64DisableWow64FsRedirectionFn Wow64DisableWow64FsRedirection = nullptr;
     Wow64RevertWow64FsRedirectionFn Wow64RevertWow64FsRedirection = nullptr;
+
+    // The disk walk's directory search, an ordinary import kept here so that
+    // a test can stand in for it: Wine's listings never fail with
+    // ERROR_MORE_DATA and give no file a reparse tag.
+    FindFirstFileAFn FindFirstFileA = ::FindFirstFileA;
+    FindNextFileAFn FindNextFileA = ::FindNextFileA;
 
     // Ordinary imports, kept here only so that a test can stand in for them:
     // the family comes from GetVersion, and the NT 4.0 strategy opens the

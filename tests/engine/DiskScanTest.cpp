@@ -1,4 +1,5 @@
 // Whole scans and disk walks over generated trees, with a test table.
+#include "FileFind.h"
 #include "Handle.h"
 #include "MemAndFileWalker.h"
 #include "RecordingWalker.h"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -445,6 +447,286 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
         RemoveDirectoryW(dir.c_str());
         dir.resize(dir.rfind(L'\\'));
     }
+}
+
+namespace {
+
+DWORD WINAPI Windows98Version()
+{
+    return 0xC0000A04;
+}
+
+void Windows95Family(RuntimeApi& api)
+{
+    api.GetVersion = Windows98Version;
+}
+
+// The form of a path that the file functions take as it is.
+std::string Exact(const std::string& path)
+{
+    return "\\\\?\\" + path;
+}
+
+}  // namespace
+
+TEST(DiskScan, EvasiveNamesAreExaminedAsThemselvesOrLeftAlone)
+{
+    // Copies whose names path handling reads as another file (a trailing
+    // space or dot is stripped) or as a device, each beside a clean file of
+    // the same size. Wine makes them through \\?\ paths and lists them as
+    // they are.
+    TempTree tree;
+    Infection infection;
+    std::string clean = infection.bytes;
+    clean[10] ^= 0x10;
+    const SignatureEntry cleanRow = RowFor(clean);
+    const std::vector<std::string> copies = {"a.exe ", "b.exe.", "nul.bin", "d.\\w.exe"};
+    const std::vector<std::string> twins = {"a.exe", "b.exe", "con.bin", "d\\w.exe"};
+    tree.MakeDir("d");
+    ASSERT_TRUE(CreateDirectoryA(Exact(tree.Path("d.")).c_str(), nullptr));
+    for (const auto& twin : twins)
+        TempTree::WriteFileAt(Exact(tree.Path(twin)), clean);
+
+    static std::vector<std::string> opened;
+    for (const bool windows95 : {false, true}) {
+        SCOPED_TRACE(windows95 ? "Windows 95 family" : "NT family");
+        for (const auto& copy : copies)
+            TempTree::WriteFileAt(Exact(tree.Path(copy)), infection.bytes);
+        opened.clear();
+        ScanHost host;
+        const ApiOverride family(windows95 ? Windows95Family : nullptr);
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
+        walker.matchFile = [](const char* path, const SignatureSet& signatures) {
+            opened.push_back(path);
+            return MatchFile(path, signatures);
+        };
+        const ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+
+        // The Windows 95 family knows no \\?\ paths: there only short names
+        // serve, and nul.bin has none.
+        std::vector<std::wstring> expectedRows;
+        for (const auto& copy : copies) {
+            const bool reached = !windows95 || copy != "nul.bin";
+            EXPECT_EQ(FileExists(Exact(tree.Path(copy))), !reached) << copy;
+            if (reached)
+                expectedRows.push_back(Widen(tree.Path(copy)));
+        }
+        std::vector<std::wstring> rows;
+        for (const auto& row : report.rows) {
+            rows.push_back(row.path);
+            EXPECT_EQ(row.outcome, L"Deleted");
+        }
+        std::sort(rows.begin(), rows.end());
+        std::sort(expectedRows.begin(), expectedRows.end());
+        EXPECT_EQ(rows, expectedRows);
+        EXPECT_EQ(walker.files, windows95 ? 6u : 8u);
+        for (const auto& twin : twins)
+            EXPECT_EQ(MatchFile(Exact(tree.Path(twin)).c_str(), {&cleanRow, 1}), 1) << twin;
+        for (const auto& path : opened)
+            EXPECT_TRUE(!windows95 || path.rfind("\\\\?\\", 0) != 0) << path;
+    }
+}
+
+namespace {
+
+// The listing of a folder named "listing" fails at its fourth step with
+// ERROR_MORE_DATA, as FindNextFileA does on the NT family when a name or
+// short name overflows its 8-bit field, after the search has moved past the
+// entry. A cut name fills its field.
+enum class Overflow {
+    Name,       // the name is cut, the short name whole
+    ShortName,  // the short name is cut, the name whole
+    Both,       // the name is cut, no short name
+    Stuck,      // as Name, then the same failure again and again
+    Endless     // as Both, then a different failure each time
+};
+Overflow overflow;
+HANDLE overflowingFind = INVALID_HANDLE_VALUE;
+unsigned steps = 0;
+WIN32_FIND_DATAA failed;
+
+HANDLE WINAPI FindFirstMarked(LPCSTR pattern, LPWIN32_FIND_DATAA entry)
+{
+    const HANDLE find = ::FindFirstFileA(pattern, entry);
+    if (std::strstr(pattern, "\\listing\\*")) {
+        overflowingFind = find;
+        steps = 0;
+    }
+    return find;
+}
+
+BOOL WINAPI FindNextOverflowing(HANDLE find, LPWIN32_FIND_DATAA entry)
+{
+    if (find != overflowingFind || ++steps < 4)
+        return ::FindNextFileA(find, entry);
+    if (steps == 4) {
+        if (!::FindNextFileA(find, entry))
+            return FALSE;
+        if (overflow != Overflow::ShortName) {
+            std::memset(entry->cFileName, 'x', MAX_PATH - 1);
+            entry->cFileName[MAX_PATH - 1] = '\0';
+        }
+        if (overflow == Overflow::ShortName) {
+            std::memset(entry->cAlternateFileName, 'X', 13);
+            entry->cAlternateFileName[13] = '\0';
+        } else if (overflow == Overflow::Both || overflow == Overflow::Endless) {
+            entry->cAlternateFileName[0] = '\0';
+        }
+        failed = *entry;
+    } else if (overflow == Overflow::Stuck) {
+        *entry = failed;
+    } else if (overflow == Overflow::Endless) {
+        *entry = WIN32_FIND_DATAA();
+        entry->nFileSizeLow = steps;
+    } else {
+        return ::FindNextFileA(find, entry);
+    }
+    SetLastError(ERROR_MORE_DATA);
+    return FALSE;
+}
+
+void OverflowingListing(RuntimeApi& api)
+{
+    api.FindFirstFileA = FindFirstMarked;
+    api.FindNextFileA = FindNextOverflowing;
+}
+
+}  // namespace
+
+TEST(DiskScan, AListingThatOverflowsAnEntryGoesOnToItsEnd)
+{
+    TempTree tree;
+    Infection infection;
+    // Names of more than 8.3 characters: each has a short name.
+    std::vector<std::string> copies;
+    for (int i = 0; i < 6; ++i)
+        copies.push_back("listing\\overflowing-name-" + std::to_string(i) + ".exe");
+    copies.push_back("listing\\folder-after-the-overflow\\worm.exe");
+
+    const ApiOverride fake(OverflowingListing);
+    const struct {
+        Overflow overflow;
+        UINT removed;        // of the seven copies; 0: the walk ends early
+        size_t byShortName;  // paths shown with a short name in them
+    } cases[] = {
+        {Overflow::Name, 7, 1},
+        {Overflow::ShortName, 7, 0},
+        {Overflow::Both, 6, 0},  // the overflowing entry cannot be named
+        {Overflow::Stuck, 0, 1},
+        {Overflow::Endless, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.overflow));
+        for (const auto& copy : copies)
+            tree.WriteFile(copy, infection.bytes);
+        overflow = c.overflow;
+        overflowingFind = INVALID_HANDLE_VALUE;
+        ScanHost host;
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
+        host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+
+        size_t remaining = 0;
+        for (const auto& copy : copies)
+            remaining += FileExists(tree.Path(copy));
+        size_t byShortName = 0;
+        for (const auto& path : walker.diskPaths)
+            byShortName += path.find('~', tree.Root().size()) != std::string::npos;
+        EXPECT_EQ(byShortName, c.byShortName);
+        // Every file visited is a copy, visited once.
+        EXPECT_EQ(walker.infected, walker.files);
+        EXPECT_EQ(walker.deleted, walker.files);
+        EXPECT_EQ(walker.files + remaining, copies.size());
+        if (c.removed != 0) {
+            EXPECT_EQ(walker.files, c.removed);
+        } else {
+            // A search that does not move is given up: the walk ends.
+            EXPECT_GT(remaining, 0u);
+            if (c.overflow == Overflow::Endless) {
+                EXPECT_EQ(steps, 3 + FolderListing::MaxOverflowsInARow);
+            }
+        }
+    }
+}
+
+namespace {
+
+// Files and folders carrying reparse data, which Wine cannot make, by name.
+void Tag(LPWIN32_FIND_DATAA entry)
+{
+    static const struct {
+        const char* name;
+        DWORD tag;
+        bool attribute;
+    } tags[] = {
+        {"dedup.exe", 0x80000013, true},          // IO_REPARSE_TAG_DEDUP
+        {"compact.exe", 0x80000017, true},        // IO_REPARSE_TAG_WOF
+        {"cloud.exe", 0x9000001A, true},          // IO_REPARSE_TAG_CLOUD
+        {"no-attribute.exe", 0xA000000C, false},  // a tag means nothing without the attribute
+        {"symlink.exe", 0xA000000C, true},        // IO_REPARSE_TAG_SYMLINK, a name surrogate
+        {"mount", 0xA0000003, true},              // IO_REPARSE_TAG_MOUNT_POINT, a name surrogate
+        {"cloud-folder", 0x9000001A, true},       // a folder with any tag is left alone
+    };
+    for (const auto& t : tags) {
+        if (lstrcmpiA(entry->cFileName, t.name) == 0) {
+            if (t.attribute)
+                entry->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            entry->dwReserved0 = t.tag;
+        }
+    }
+}
+
+HANDLE WINAPI FindFirstTagged(LPCSTR pattern, LPWIN32_FIND_DATAA entry)
+{
+    const HANDLE find = ::FindFirstFileA(pattern, entry);
+    if (find != INVALID_HANDLE_VALUE)
+        Tag(entry);
+    return find;
+}
+
+BOOL WINAPI FindNextTagged(HANDLE find, LPWIN32_FIND_DATAA entry)
+{
+    if (!::FindNextFileA(find, entry))
+        return FALSE;
+    Tag(entry);
+    return TRUE;
+}
+
+void TaggedListing(RuntimeApi& api)
+{
+    api.FindFirstFileA = FindFirstTagged;
+    api.FindNextFileA = FindNextTagged;
+}
+
+}  // namespace
+
+TEST(DiskScan, FilesWhoseReparseDataHoldsTheirContentAreExamined)
+{
+    TempTree tree;
+    Infection infection;
+    const std::vector<std::string> examined = {"dedup.exe", "compact.exe", "cloud.exe", "no-attribute.exe"};
+    const std::vector<std::string> leftAlone = {"symlink.exe", "mount\\worm.exe", "cloud-folder\\worm.exe"};
+    for (const auto& name : examined)
+        tree.WriteFile(name, infection.bytes);
+    for (const auto& name : leftAlone)
+        tree.WriteFile(name, infection.bytes);
+
+    const ApiOverride fake(TaggedListing);
+    ScanHost host;
+    RecordingWalker walker(&host.Context(), infection.Set());
+    walker.examineFiles = true;
+    host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+    std::vector<std::string> expected;
+    for (const auto& name : examined) {
+        expected.push_back(tree.Path(name));
+        EXPECT_FALSE(FileExists(tree.Path(name))) << name;
+    }
+    for (const auto& name : leftAlone)
+        EXPECT_TRUE(FileExists(tree.Path(name))) << name;
+    std::sort(expected.begin(), expected.end());
+    std::sort(walker.diskPaths.begin(), walker.diskPaths.end());
+    EXPECT_EQ(walker.diskPaths, expected);
 }
 
 TEST(DiskScan, DrivesFromCToZAreSteppedAndUsbVolumesSkipped)

@@ -17,13 +17,17 @@ class RecordingWalker : public MemAndFileWalker {
 public:
     using MemAndFileWalker::MemAndFileWalker;
 
-    int OnFile(int fromMemory, const char* path, unsigned long long knownSize) override
+    // Remembers each file by its own path, as the row shows it.
+    int OnFile(int fromMemory, const char* path, unsigned long long knownSize,
+               const char* shownPath = nullptr) override
     {
-        visits.push_back({fromMemory, path});
-        (fromMemory ? memoryPaths : diskPaths).push_back(path);
+        const char* shown = shownPath ? shownPath : path;
+        visits.push_back({fromMemory, shown});
+        (fromMemory ? memoryPaths : diskPaths).push_back(shown);
         if (onVisit)
-            onVisit(*this, path);
-        const int result = examineFiles ? MemAndFileWalker::OnFile(fromMemory, path, knownSize) : 1;
+            onVisit(*this, shown);
+        const int result =
+            examineFiles ? MemAndFileWalker::OnFile(fromMemory, path, knownSize, shownPath) : 1;
         if (!fromMemory && stopAfterDiskFiles != 0 && diskPaths.size() == stopAfterDiskFiles)
             context->RequestStop();
         return result;

@@ -80,7 +80,11 @@ TempTree::TempTree()
 
 TempTree::~TempTree()
 {
-    RemoveTree(root_);
+    // Through the \\?\ form, which takes every name as it is: a name that
+    // ends in a dot or space, or a device name, would otherwise name
+    // another file or none.
+    if (!root_.empty())
+        RemoveTree("\\\\?\\" + root_);
 }
 
 std::string TempTree::MakeDir(const std::string& relative) const
