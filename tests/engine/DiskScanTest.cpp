@@ -451,16 +451,6 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
 
 namespace {
 
-DWORD WINAPI Windows98Version()
-{
-    return 0xC0000A04;
-}
-
-void Windows95Family(RuntimeApi& api)
-{
-    api.GetVersion = Windows98Version;
-}
-
 // The form of a path that the file functions take as it is.
 std::string Exact(const std::string& path)
 {
