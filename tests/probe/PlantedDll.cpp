@@ -4,7 +4,9 @@
 // marker tells a load.
 #include <windows.h>
 
-extern "C" void WINAPI PlantedInitCommonControls() {}
+// No arguments, so the plain C convention is the same as WINAPI and the
+// name needs no decoration in the export list.
+extern "C" void PlantedInitCommonControls() {}
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
