@@ -3,7 +3,6 @@
 #include "EngineText.h"
 #include "FileFind.h"
 #include "Handle.h"
-#include "ProcessList.h"
 #include "RestartDeletion.h"
 #include "RuntimeApi.h"
 

@@ -133,13 +133,6 @@ void CopyText(char* destination, size_t size, const char* source, size_t sourceS
 
 }  // namespace
 
-OsFamily OsFamilyFromVersion(DWORD version)
-{
-    if (version & 0x80000000u)
-        return Win9x;
-    return (version & 0xFFFFu) < 5 ? NT4 : NT5Plus;
-}
-
 void UppercaseAscii(char* text)
 {
     for (; *text != '\0'; ++text) {

@@ -7,18 +7,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
-
-enum OsFamily : uint16_t {
-    Win9x = 0,
-    NT4 = 1,
-    NT5Plus = 2
-};
-
-// From a GetVersion result: the high bit marks the Windows 95 family; on NT
-// the low word (major version in its low byte) below 5 is NT 4.0 or older.
-OsFamily OsFamilyFromVersion(DWORD version);
-
 struct ModuleRecord {
     HMODULE base;
     DWORD size;

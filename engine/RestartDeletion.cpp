@@ -1,7 +1,6 @@
 #include "RestartDeletion.h"
 
 #include "Handle.h"
-#include "ProcessList.h"
 
 #include <string>
 

@@ -4,6 +4,13 @@
 
 void (*RuntimeApiOverride)(RuntimeApi& api) = nullptr;
 
+OsFamily OsFamilyFromVersion(DWORD version)
+{
+    if (version & 0x80000000u)
+        return Win9x;
+    return (version & 0xFFFFu) < 5 ? NT4 : NT5Plus;
+}
+
 HMODULE LoadSystemLibrary(const char* name)
 {
     char path[MAX_PATH] = {};

@@ -10,6 +10,8 @@
 #include <tlhelp32.h>
 #include <psapi.h>
 
+#include <cstdint>
+
 using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
 using Process32FirstFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
 using Process32NextFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
@@ -40,6 +42,16 @@ using ShellExecuteAFn = HINSTANCE(WINAPI*)(HWND owner, LPCSTR verb, LPCSTR file,
                                            LPCSTR directory, INT show);
 using DeviceIoControlFn = BOOL(WINAPI*)(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out,
                                         DWORD outBytes, LPDWORD returned, LPOVERLAPPED overlapped);
+
+enum OsFamily : uint16_t {
+    Win9x = 0,
+    NT4 = 1,
+    NT5Plus = 2
+};
+
+// From a GetVersion result: the high bit marks the Windows 95 family; on NT
+// the low word (major version in its low byte) below 5 is NT 4.0 or older.
+OsFamily OsFamilyFromVersion(DWORD version);
 
 struct RuntimeApi {
     // Tool-help, from "Kernel32.dll".

@@ -2,6 +2,7 @@
 
 #include "Handle.h"
 #include "Md5.h"
+#include "RuntimeApi.h"
 
 #include <cstring>
 
@@ -49,7 +50,7 @@ struct ReadBuffer {
 // which would leave every file there unopened and so never infected.
 DWORD MatchShareMode()
 {
-    const bool windows9x = (GetVersion() & 0x80000000u) != 0;
+    const bool windows9x = OsFamilyFromVersion(OrdinaryApi().GetVersion()) == Win9x;
     return FILE_SHARE_READ | FILE_SHARE_WRITE | (windows9x ? 0 : FILE_SHARE_DELETE);
 }
 

@@ -175,7 +175,6 @@ def main():
     base_env = dict(os.environ, WINEDEBUG="-all", LC_ALL="en_US.UTF-8")
     for version in versions:
         started = time.time()
-        family = version
         runs = []
         # The whole scan, the trace on for the program alone.
         trace = os.path.join(options.work, "product-%s.trace" % version)
@@ -207,7 +206,7 @@ def main():
                 failures += 1
                 print("%s: the %s made no judged call; is the trace on?" % (version, what))
             for call in calls:
-                for rule in call_rules.judge(family, call):
+                for rule in call_rules.judge(version, call):
                     failures += 1
                     print("%s: %s breaks the rule on %s\n    %s\n    source: %s"
                           % (version, call.function, rule.name, call.line, rule.source))
