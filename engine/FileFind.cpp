@@ -84,23 +84,20 @@ const char* UsableShortName(const WIN32_FIND_DATAA& entry)
     return alias;
 }
 
-const char ExactPrefix[] = "\\\\?\\";
-constexpr size_t ExactPrefixLength = sizeof ExactPrefix - 1;
-
-bool IsExact(const std::string& path)
-{
-    return path.compare(0, ExactPrefixLength, ExactPrefix) == 0;
-}
-
-// The length of the text in a name field; the whole field when it holds no
-// terminator.
-size_t FieldLength(const char* field, size_t size)
-{
-    const void* end = std::memchr(field, '\0', size);
-    return end ? static_cast<size_t>(static_cast<const char*>(end) - field) : size;
-}
-
 }  // namespace
+
+bool HoldsReservedCharacter(const wchar_t* name)
+{
+    for (; *name; ++name) {
+        switch (*name) {
+        case L'?': case L'*': case L'"': case L'<': case L'>': case L'|': case L'\\': case L'/': case L':':
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
 
 bool IsEvasiveName(const char* name, size_t length)
 {
@@ -111,24 +108,7 @@ bool IsEvasiveName(const char* name, size_t length)
     return last == '.' || last == ' ' || IsDeviceName(name, length);
 }
 
-EntryKind KindOf(const WIN32_FIND_DATAA& entry)
-{
-    const DWORD attributes = entry.dwFileAttributes;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return EntryKind::Skipped;
-        const char* name = entry.cFileName;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-            return EntryKind::Skipped;
-        return EntryKind::Folder;
-    }
-    // The tag is in dwReserved0 only when the attribute says so.
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(entry.dwReserved0))
-        return EntryKind::Skipped;
-    return EntryKind::File;
-}
-
-EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const std::string& dir, bool exactPaths)
+EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const std::string& dir)
 {
     const char* name = entry.cFileName;
     size_t length = std::strlen(name);
@@ -142,16 +122,6 @@ EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const std::stri
     const bool reserved = HoldsReservedCharacter(name);
     if (reserved || IsEvasiveName(name, length)) {
         alias = UsableShortName(entry);
-        if (!reserved && exactPaths) {
-            // The \\?\ form is taken as it is. When it is too long and no
-            // short name serves, it is handed on and reaches nothing.
-            const bool dirExact = IsExact(dir);
-            const size_t exactLength = dir.size() + (dirExact ? 0 : ExactPrefixLength) + 1 + length + room;
-            if (exactLength < MAX_PATH || !alias) {
-                route.form = dirExact ? FolderForm::Plain : FolderForm::Exact;
-                return route;
-            }
-        }
         if (!alias)
             return {nullptr, nullptr, FolderForm::Plain};
         route.name = alias;
@@ -173,11 +143,6 @@ EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const std::stri
             route.form = FolderForm::Short;
     }
     return route;
-}
-
-std::string ExactPathOf(const std::string& dir)
-{
-    return IsExact(dir) ? dir : ExactPrefix + dir;
 }
 
 std::string ShortPathOf(const std::string& dir)
@@ -205,44 +170,71 @@ bool FolderListing::First(std::string& dir)
 
 bool FolderListing::Next()
 {
-    while (overflows_ < MaxOverflowsInARow) {
-        // Cleared, so that a failed call leaves no name of an earlier entry.
-        std::memset(&entry_, 0, sizeof entry_);
-        if (api_.FindNextFileA(find_.Get(), &entry_)) {
-            overflows_ = 0;
-            return true;
-        }
-        if (GetLastError() != ERROR_MORE_DATA)
-            return false;
-        // A search that fails the same way again has not moved.
-        if (overflows_++ > 0 && std::memcmp(&entry_, &lastOverflow_, sizeof entry_) == 0)
-            return false;
-        lastOverflow_ = entry_;
-        if (Salvage())
-            return true;
-    }
-    return false;
+    return api_.FindNextFileA(find_.Get(), &entry_) != FALSE;
 }
 
-// The fixed part of the entry (attributes, times, sizes) comes before the
-// names and is whole. A name cut to fit its field fills it to within one
-// character, at most four bytes in any code page, of its end; a shorter
-// one is whole.
-bool FolderListing::Salvage()
+namespace {
+
+bool SameName(const wchar_t* a, const wchar_t* b)
 {
-    const size_t nameLength = FieldLength(entry_.cFileName, sizeof entry_.cFileName);
-    if (nameLength > 0 && nameLength + 4 < sizeof entry_.cFileName) {
-        // The short name overflowed and may be cut: the entry goes by its name.
-        entry_.cAlternateFileName[0] = '\0';
-        return true;
+    while (*a && *a == *b) {
+        ++a;
+        ++b;
     }
-    // The name overflowed: the entry goes by its short name, which needs
-    // 12 bytes at most; one that fills its field was cut.
-    const size_t aliasLength = FieldLength(entry_.cAlternateFileName, sizeof entry_.cAlternateFileName);
-    if (aliasLength > 0 && aliasLength + 1 < sizeof entry_.cAlternateFileName) {
-        std::memcpy(entry_.cFileName, entry_.cAlternateFileName, aliasLength + 1);
-        entry_.cAlternateFileName[0] = '\0';
-        return true;
+    return *a == *b;
+}
+
+// Windows 7's info level without short names, and its large fetch; the
+// headers of an earlier target lack them.
+const FINDEX_INFO_LEVELS FindExInfoBasicLevel = static_cast<FINDEX_INFO_LEVELS>(1);
+constexpr DWORD FindFirstExLargeFetch = 2;
+
+}  // namespace
+
+bool WideFolderListing::First(std::wstring& dir)
+{
+    const size_t length = dir.size();
+    dir += L"\\*";
+    HANDLE find = INVALID_HANDLE_VALUE;
+    if (basicInfo_) {
+        find = api_.FindFirstFileExW(dir.c_str(), FindExInfoBasicLevel, &entry_, FindExSearchNameMatch, nullptr,
+                                     FindFirstExLargeFetch);
+        if (find == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
+            basicInfo_ = false;
     }
-    return false;
+    if (!basicInfo_)
+        find = api_.FindFirstFileW(dir.c_str(), &entry_);
+    dir.resize(length);
+    if (find == nullptr)
+        return false;
+    find_.Reset(find);
+    return find_.IsValid();
+}
+
+bool WideFolderListing::Next()
+{
+    return api_.FindNextFileW(find_.Get(), &entry_) != FALSE;
+}
+
+const wchar_t* WideFolderListing::ReachableName(const std::wstring& dir)
+{
+    if (!HoldsReservedCharacter(entry_.cFileName))
+        return entry_.cFileName;
+    // A listing without short names is asked once more, with them, for
+    // this one entry: such names are rare.
+    if (entry_.cAlternateFileName[0] == L'\0') {
+        WIN32_FIND_DATAW full = {};
+        FindHandle find(api_.FindFirstFileW((dir + L"\\*").c_str(), &full));
+        if (find.Get() == nullptr || !find.IsValid())
+            return nullptr;
+        while (!SameName(full.cFileName, entry_.cFileName)) {
+            if (!api_.FindNextFileW(find.Get(), &full))
+                return nullptr;
+        }
+        std::memcpy(entry_.cAlternateFileName, full.cAlternateFileName, sizeof full.cAlternateFileName);
+    }
+    const wchar_t* alias = entry_.cAlternateFileName;
+    if (alias[0] == L'\0' || HoldsReservedCharacter(alias))
+        return nullptr;
+    return alias;
 }

@@ -1,6 +1,9 @@
-// The disk walk's side of the 8-bit find functions: one folder's listing,
-// which of its entries the walk takes, and the path by which the 8-bit
-// file functions reach each entry as itself and no other file.
+// The disk walk's side of the find functions: one folder's listing, which
+// of its entries the walk takes, and the name by which the file functions
+// reach each entry as itself and no other file. The NT family lists with
+// the wide functions on \\?\ paths, which carry every name as it is stored;
+// the Windows 95 family has only the 8-bit ones, where paths are at most
+// MAX_PATH bytes and short names reach what long names cannot.
 #pragma once
 
 #include "Handle.h"
@@ -11,29 +14,84 @@
 #include <cstddef>
 #include <string>
 
-// Characters no Windows file name may hold; '?' is also what the 8-bit find
-// functions give for a character the code page cannot spell.
-bool HoldsReservedCharacter(const char* name);
-
-// A name that Win32 path handling reads as another one: a trailing dot or
-// space is stripped, and a device name (CON, PRN, AUX, NUL, COM0-COM9,
-// LPT0-LPT9, CONIN$, CONOUT$), with or without an extension, opens the
-// device. length is strlen(name).
-bool IsEvasiveName(const char* name, size_t length);
-
 enum class EntryKind { Skipped, File, Folder };
 
-// "." and "..", and reparse points that may lead elsewhere, are skipped: a
-// folder with reparse data of any kind (a junction or link may loop back to
-// an ancestor), and a file whose tag is a name surrogate (a symbolic link).
-// A file whose reparse data holds its content (compressed, deduplicated,
-// cloud placeholder) is examined.
-EntryKind KindOf(const WIN32_FIND_DATAA& entry);
+// "." and "..", and reparse points that lead elsewhere, are skipped: a tag
+// that is a name surrogate (junction, mount point, symbolic link) may loop
+// back to an ancestor. Any other reparse data holds the entry's own content
+// (compressed, deduplicated, cloud files such as OneDrive's folders), so
+// such a folder is walked and such a file examined. The tag is in
+// dwReserved0 only when the attribute says so; a folder whose tag is not
+// given (Wine gives none for its symbolic links) is taken for a link.
+template <class FindData>
+EntryKind KindOf(const FindData& entry)
+{
+    const DWORD attributes = entry.dwFileAttributes;
+    const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (reparse && IsReparseTagNameSurrogate(entry.dwReserved0))
+        return EntryKind::Skipped;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return EntryKind::File;
+    if (reparse && entry.dwReserved0 == 0)
+        return EntryKind::Skipped;
+    const auto* name = entry.cFileName;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+        return EntryKind::Skipped;
+    return EntryKind::Folder;
+}
+
+// Online-only cloud files and files moved to tape: opening one downloads
+// or recalls its content.
+constexpr DWORD ContentElsewhereAttributes = 0x00400000   // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+                                           | 0x00040000   // FILE_ATTRIBUTE_RECALL_ON_OPEN
+                                           | FILE_ATTRIBUTE_OFFLINE;
+
+// Characters no Windows file name may hold, though a file system written
+// outside Win32 (or Wine's view of a Unix one) may show them. In 8-bit
+// names '?' is also what the find functions give for a character the code
+// page cannot spell.
+bool HoldsReservedCharacter(const wchar_t* name);
+bool HoldsReservedCharacter(const char* name);
+
+// On the NT family: one folder's listing through the wide functions. Where
+// basicInfo is set (Windows 7 and later) it asks for no short names and
+// for large fetches, which Microsoft documents as faster; a system that
+// refuses them gets the plain FindFirstFileW, and basicInfo is cleared for
+// the rest of the walk.
+class WideFolderListing {
+public:
+    WideFolderListing(const RuntimeApi& api, bool& basicInfo) : api_(api), basicInfo_(basicInfo) {}
+    WideFolderListing(const WideFolderListing&) = delete;
+    WideFolderListing& operator=(const WideFolderListing&) = delete;
+
+    // Lists dir + "\\*"; dir is restored. False when nothing is listed.
+    bool First(std::wstring& dir);
+    // The next entry; false at the end of the listing.
+    bool Next();
+    const WIN32_FIND_DATAW& Entry() const { return entry_; }
+
+    // The name by which the file functions reach the entry of the folder
+    // dir: its own, or where that holds a reserved character its short
+    // name, when it has one a path can carry. Null: not reachable.
+    const wchar_t* ReachableName(const std::wstring& dir);
+
+private:
+    const RuntimeApi& api_;
+    bool& basicInfo_;
+    FindHandle find_;
+    WIN32_FIND_DATAW entry_ = {};
+};
+
+// The Windows 95 family's side.
+
+// A name that 8-bit path handling reads as another one: a trailing dot or
+// space is stripped, and a device name, with or without an extension,
+// opens the device. length is strlen(name).
+bool IsEvasiveName(const char* name, size_t length);
 
 // The form of the folder's path that an entry's name is appended to.
 enum class FolderForm {
     Plain,  // as the walk built it
-    Exact,  // with \\?\ in front, which the NT family takes unchanged
     Short   // through the short names of its parts
 };
 
@@ -44,20 +102,16 @@ struct EntryRoute {
 };
 
 // How the walk reaches an entry of the folder whose path is dir. A name the
-// code page cannot spell, or that holds a reserved character, goes by its
-// short name; an evasive name goes exactly where exactPaths allows (the NT
-// family), else by its short name, else not at all; a path too long for
-// the 8-bit functions goes by the short name, then on the folder's short
-// path.
-EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const std::string& dir, bool exactPaths);
+// code page cannot spell, that holds a reserved character, or that is
+// evasive goes by its short name, else not at all; a path too long for the
+// 8-bit functions goes by the short name, then on the folder's short path.
+EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const std::string& dir);
 
-// dir with \\?\ in front, once.
-std::string ExactPathOf(const std::string& dir);
 // A folder's path through the short names of all its parts that have one;
 // the path itself when there is no such path within MAX_PATH.
 std::string ShortPathOf(const std::string& dir);
 
-// One folder's listing through the run-time table's find functions.
+// One folder's listing through the run-time table's 8-bit find functions.
 class FolderListing {
 public:
     explicit FolderListing(const RuntimeApi& api) : api_(api) {}
@@ -70,17 +124,8 @@ public:
     bool Next();
     const WIN32_FIND_DATAA& Entry() const { return entry_; }
 
-    // On the NT family FindNextFileA moves on, then fails with
-    // ERROR_MORE_DATA when the entry's name or short name overflows its
-    // 8-bit field. The listing goes on, at most this many times in a row.
-    static constexpr unsigned MaxOverflowsInARow = 65536;
-
 private:
-    bool Salvage();
-
     const RuntimeApi& api_;
     FindHandle find_;
     WIN32_FIND_DATAA entry_ = {};
-    WIN32_FIND_DATAA lastOverflow_ = {};
-    unsigned overflows_ = 0;
 };

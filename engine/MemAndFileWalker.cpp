@@ -2,6 +2,7 @@
 
 #include "EngineText.h"
 #include "FileFind.h"
+#include "FileSystem.h"
 #include "Handle.h"
 #include "RestartDeletion.h"
 #include "RuntimeApi.h"
@@ -112,7 +113,7 @@ MemAndFileWalker::MemAndFileWalker(ScanContext* context_, const SignatureSet& si
     : context(context_), files(0), infected(0), deleted(0), signatures_(signatures)
 {
     EnableDebugPrivilege(1);
-    ResolveWow64Functions(api_);
+    ResolveLaterKernel32Functions(api_);
     if (RuntimeApiOverride)
         RuntimeApiOverride(api_);
 }
@@ -155,22 +156,24 @@ void MemAndFileWalker::ShowSummary() const
     MessageBoxA(context->progressBar, summary, SummaryCaption[language], MB_OK);
 }
 
-int MemAndFileWalker::OnFile(int fromMemory, const char* path, unsigned long long knownSize,
-                             const char* shownPath)
+int MemAndFileWalker::OnFile(int fromMemory, const wchar_t* path, unsigned long long knownSize,
+                             const wchar_t* shownPath)
 {
     if (!shownPath)
         shownPath = path;
     const UINT n = ++files;
     if (n % 100 == 0) {
         // Built piece by piece: a path is never a format and has no length limit.
-        std::string status = std::to_string(static_cast<int>(n));
-        status += ' ';
+        std::wstring status;
+        for (UINT rest = n; rest != 0; rest /= 10)
+            status.insert(status.begin(), static_cast<wchar_t>(L'0' + rest % 10));
+        status += L' ';
         if (fromMemory)
-            status += "Memory>>";
+            status += L"Memory>>";
         status += shownPath;
         context->SetStatusText(status.c_str());
     }
-    if (knownSize != UnknownSize && !signatures_.HasSize(knownSize))
+    if (knownSize == ContentElsewhere || (knownSize != UnknownSize && !signatures_.HasSize(knownSize)))
         return 1;
     ScanOutcome outcome;
     {
@@ -185,10 +188,10 @@ int MemAndFileWalker::OnFile(int fromMemory, const char* path, unsigned long lon
     return 1;
 }
 
-ScanOutcome MemAndFileWalker::Remediate(const char* path)
+ScanOutcome MemAndFileWalker::Remediate(const wchar_t* path)
 {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileA(path)) {
+    ResetAttributes(path);
+    if (RemoveFile(path)) {
         ++deleted;
         return OutcomeDeleted;
     }
@@ -206,33 +209,74 @@ void MemAndFileWalker::ScanDrives()
         if (context->StopRequested())
             return;
         if (!isUsbVolume(letter)) {
-            const char root[3] = {letter, ':', '\0'};
+            const wchar_t root[3] = {static_cast<wchar_t>(letter), L':', L'\0'};
             ScanDirectory(root);
         }
     }
 }
 
-void MemAndFileWalker::ScanDirectory(const char* dir)
+void MemAndFileWalker::ScanDirectory(const wchar_t* dir)
 {
-    exactPaths_ = OsFamilyFromVersion(api_.GetVersion()) != Win9x;
-    std::string path(dir);
-    std::string shown(dir);
-    WalkDirectory(path, shown);
+    const DWORD version = api_.GetVersion();
+    if (OsFamilyFromVersion(version) == Win9x) {
+        std::string path = AnsiFromWide(dir);
+        std::string shown = path;
+        WalkFolder9x(path, shown);
+        return;
+    }
+    basicListing_ = api_.FindFirstFileExW && VersionNumber(version) >= 601;
+    std::wstring path = ExtendedPath(dir);
+    WalkFolder(path);
 }
 
-// path and shown hold the folder on entry and again on return; entries are
-// appended to them in place, so one pair of buffers serves the whole walk.
-// path is the form the file functions take, shown the folder's own path.
-void MemAndFileWalker::WalkDirectory(std::string& path, std::string& shown)
+// path holds the folder on entry and again on return; entries are appended
+// to it in place, so one buffer serves the whole walk. It is the form the
+// wide functions take, a drive path with \\?\ in front; without that
+// prefix it is the path shown.
+void MemAndFileWalker::WalkFolder(std::wstring& path)
 {
-    FolderListing listing(api_);
+    WideFolderListing listing(api_, basicListing_);
     {
         RedirectionOff off(api_);
         if (!listing.First(path))
             return;
     }
-    // Other forms of the folder's path, made when an entry first needs one.
-    std::string exactDir;
+    do {
+        if (context->StopRequested())
+            break;
+        const WIN32_FIND_DATAW& entry = listing.Entry();
+        const EntryKind kind = KindOf(entry);
+        if (kind == EntryKind::Skipped)
+            continue;
+        const wchar_t* name = listing.ReachableName(path);
+        if (!name)
+            continue;
+        const size_t length = path.size();
+        path += L'\\';
+        path += name;
+        if (kind == EntryKind::Folder) {
+            WalkFolder(path);
+        } else {
+            const unsigned long long size =
+                static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
+            const unsigned long long known = (entry.dwFileAttributes & ContentElsewhereAttributes) ? ContentElsewhere
+                                             : openEveryFile                                      ? UnknownSize
+                                                                                                  : size;
+            OnFile(0, path.c_str(), known, PlainPath(path.c_str()));
+        }
+        path.resize(length);
+    } while (listing.Next());
+}
+
+// The Windows 95 family's walk, in the ANSI code page. path and shown hold
+// the folder on entry and again on return; path is the form the file
+// functions take, shown the folder's own path.
+void MemAndFileWalker::WalkFolder9x(std::string& path, std::string& shown)
+{
+    FolderListing listing(api_);
+    if (!listing.First(path))
+        return;
+    // The folder's short path, made when an entry first needs it.
     std::string shortDir;
 
     do {
@@ -242,19 +286,13 @@ void MemAndFileWalker::WalkDirectory(std::string& path, std::string& shown)
         const EntryKind kind = KindOf(entry);
         if (kind == EntryKind::Skipped)
             continue;
-        const EntryRoute route = RouteTo(entry, kind == EntryKind::Folder, path, exactPaths_);
+        const EntryRoute route = RouteTo(entry, kind == EntryKind::Folder, path);
         if (!route.name)
             continue;
         std::string* base = &path;
-        if (route.form == FolderForm::Exact) {
-            if (exactDir.empty())
-                exactDir = ExactPathOf(path);
-            base = &exactDir;
-        } else if (route.form == FolderForm::Short) {
-            if (shortDir.empty()) {
-                RedirectionOff off(api_);
+        if (route.form == FolderForm::Short) {
+            if (shortDir.empty())
                 shortDir = ShortPathOf(path);
-            }
             base = &shortDir;
         }
 
@@ -265,11 +303,12 @@ void MemAndFileWalker::WalkDirectory(std::string& path, std::string& shown)
         shown += '\\';
         shown += route.shownName;
         if (kind == EntryKind::Folder) {
-            WalkDirectory(*base, shown);
+            WalkFolder9x(*base, shown);
         } else {
             const unsigned long long size =
                 static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
-            OnFile(0, base->c_str(), openEveryFile ? UnknownSize : size, shown.c_str());
+            OnFile(0, WideFromAnsi(base->c_str()).c_str(), openEveryFile ? UnknownSize : size,
+                   WideFromAnsi(shown.c_str()).c_str());
         }
         base->resize(baseLength);
         shown.resize(shownLength);

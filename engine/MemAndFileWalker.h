@@ -36,6 +36,10 @@ public:
 
     // The size of a file as its directory entry gives it, when known.
     static constexpr unsigned long long UnknownSize = ~0ull;
+    // In place of the size: the file's content is not on the disk (an
+    // online-only cloud file, a file moved to tape). Opening it would fetch
+    // the content, so it is counted and never opened.
+    static constexpr unsigned long long ContentElsewhere = ~0ull - 1;
 
     void RunScan();
     // A file whose known size is no signature size is counted but never
@@ -43,10 +47,10 @@ public:
     // shownPath, when given, is the file's own path for the status line and
     // the result row, where path is another form of it (a \\?\ or short
     // path) that the file functions take.
-    virtual int OnFile(int fromMemory, const char* path, unsigned long long knownSize = UnknownSize,
-                       const char* shownPath = nullptr);
+    virtual int OnFile(int fromMemory, const wchar_t* path, unsigned long long knownSize = UnknownSize,
+                       const wchar_t* shownPath = nullptr);
     void ScanDrives();
-    void ScanDirectory(const char* dir);
+    void ScanDirectory(const wchar_t* dir);
     void ScanMemory();
 
     ScanContext* context;
@@ -63,18 +67,18 @@ public:
     // its directory entries: the slow way, kept to compare results.
     bool openEveryFile = false;
     // The only call of a scan that opens a file: a test counts the opens here.
-    int (*matchFile)(const char* path, const SignatureSet& signatures) = MatchFile;
+    int (*matchFile)(const wchar_t* path, const SignatureSet& signatures) = MatchFile;
 
 private:
-    void WalkDirectory(std::string& path, std::string& shown);
-    ScanOutcome Remediate(const char* path);
+    void WalkFolder(std::wstring& path);
+    void WalkFolder9x(std::string& path, std::string& shown);
+    ScanOutcome Remediate(const wchar_t* path);
     void ShowSummary() const;
 
     const SignatureSet signatures_;
-    // The file-system redirection pair, resolved once per scan, and the
-    // find functions.
+    // The file-system redirection pair and the faster listing, resolved once
+    // per scan, and the find functions.
     RuntimeApi api_;
-    // The walk may use \\?\ paths: the NT family takes them, the Windows 95
-    // family does not.
-    bool exactPaths_ = false;
+    // The NT family's listing leaves out short names where the system allows.
+    bool basicListing_ = false;
 };

@@ -154,7 +154,7 @@ ProcessList::ProcessList()
     ResolvePsapiFunctions(api, psapiLibrary.Get());
     ntdllLibrary.Reset(LoadSystemLibrary("NTDll.dll"));
     ResolveNtdllFunctions(api, ntdllLibrary.Get());
-    ResolveWow64Functions(api);
+    ResolveLaterKernel32Functions(api);
     if (RuntimeApiOverride)
         RuntimeApiOverride(api);
     family = OsFamilyFromVersion(api.GetVersion ? api.GetVersion() : ::GetVersion());

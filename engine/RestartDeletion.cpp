@@ -1,5 +1,6 @@
 #include "RestartDeletion.h"
 
+#include "FileSystem.h"
 #include "Handle.h"
 
 #include <string>
@@ -107,11 +108,68 @@ bool AddWininitDeletion(const char* wininitPath, const char* shortPath)
     return WriteAll(file.Get(), rest) && SetEndOfFile(file.Get());
 }
 
-bool ScheduleDeletionAtRestart(const RuntimeApi& api, const char* path)
-{
-    if (OsFamilyFromVersion(api.GetVersion()) != Win9x)
-        return api.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+namespace {
 
+// A drive whose deletions at restart would never be carried out: network
+// drives (MoveFileEx: "the file cannot exist on a remote share, because
+// delayed operations are performed before the network is available"; on
+// the Windows 95 family WININIT.EXE runs before any network or CD-ROM
+// driver is loaded) and CD and DVD drives, which are read-only besides.
+bool LaterDeletionReaches(const RuntimeApi& api, const wchar_t* path)
+{
+    const wchar_t* plain = PlainPath(path);
+    if (plain[0] == L'\\' && plain[1] == L'\\')
+        return false;  // a share
+    if (plain[0] == L'\0' || plain[1] != L':')
+        return true;  // no drive to ask about
+    const char root[4] = {static_cast<char>(plain[0]), ':', '\\', '\0'};
+    const UINT type = api.GetDriveTypeA(root);
+    return type != DRIVE_REMOTE && type != DRIVE_CDROM;
+}
+
+// Plain path handling reads the path as the same file: it fits in MAX_PATH
+// and no part of it ends in a dot or a space or names a device.
+bool ReadsAsItself(const wchar_t* path)
+{
+    wchar_t full[MAX_PATH] = {};
+    const DWORD fullLength = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+    return fullLength > 0 && fullLength < MAX_PATH && std::wstring(full, fullLength) == path;
+}
+
+// Windows 2000 takes no \\?\ path with MOVEFILE_DELAY_UNTIL_REBOOT (the
+// MoveFileEx reference of that time), and NT 4.0, of older code, is given
+// the same: the plain path where it reads as itself, else the short path,
+// else none (empty).
+std::wstring PathForOlderNt(const wchar_t* path)
+{
+    const wchar_t* plain = PlainPath(path);
+    if (ReadsAsItself(plain))
+        return plain;
+    wchar_t shortPath[MAX_PATH + 4] = {};
+    const DWORD length = GetShortPathNameW(ExtendedPath(plain).c_str(), shortPath, MAX_PATH + 4);
+    if (length == 0 || length >= MAX_PATH + 4)
+        return std::wstring();
+    const wchar_t* shortPlain = PlainPath(shortPath);
+    return ReadsAsItself(shortPlain) ? std::wstring(shortPlain) : std::wstring();
+}
+
+}  // namespace
+
+bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path)
+{
+    if (!LaterDeletionReaches(api, path))
+        return false;
+    const DWORD version = api.GetVersion();
+    if (OsFamilyFromVersion(version) == Win9x)
+        return ScheduleWininitDeletion(api, AnsiFromWide(path).c_str());
+    const std::wstring target = VersionNumber(version) <= 500 ? PathForOlderNt(path) : ExtendedPath(path);
+    if (target.empty())
+        return false;
+    return api.MoveFileExW(target.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+bool ScheduleWininitDeletion(const RuntimeApi& api, const char* path)
+{
     // WININIT.EXE runs before long names are known: it wants the 8.3 path.
     char shortPath[MAX_PATH] = {};
     const DWORD shortLength = GetShortPathNameA(path, shortPath, MAX_PATH);

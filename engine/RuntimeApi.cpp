@@ -48,9 +48,15 @@ void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll)
     api.NtQuerySystemInformation = ResolveFunction<NtQuerySystemInformationFn>(ntdll, "NtQuerySystemInformation");
 }
 
-void ResolveWow64Functions(RuntimeApi& api)
+unsigned VersionNumber(DWORD version)
+{
+    return (version & 0xFFu) * 100 + ((version >> 8) & 0xFFu);
+}
+
+void ResolveLaterKernel32Functions(RuntimeApi& api)
 {
     const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    api.FindFirstFileExW = ResolveFunction<FindFirstFileExWFn>(kernel32, "FindFirstFileExW");
     api.Wow64DisableWow64FsRedirection =
         ResolveFunction<Wow64DisableWow64FsRedirectionFn>(kernel32, "Wow64DisableWow64FsRedirection");
     api.Wow64RevertWow64FsRedirection =
@@ -63,4 +69,9 @@ RuntimeApi OrdinaryApi()
     if (RuntimeApiOverride)
         RuntimeApiOverride(api);
     return api;
+}
+
+bool OnWindows9x()
+{
+    return OsFamilyFromVersion(OrdinaryApi().GetVersion()) == Win9x;
 }

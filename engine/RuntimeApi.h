@@ -32,10 +32,15 @@ using Wow64RevertWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID oldValue);
 
 using FindFirstFileAFn = HANDLE(WINAPI*)(LPCSTR pattern, LPWIN32_FIND_DATAA entry);
 using FindNextFileAFn = BOOL(WINAPI*)(HANDLE find, LPWIN32_FIND_DATAA entry);
+using FindFirstFileWFn = HANDLE(WINAPI*)(LPCWSTR pattern, LPWIN32_FIND_DATAW entry);
+using FindNextFileWFn = BOOL(WINAPI*)(HANDLE find, LPWIN32_FIND_DATAW entry);
+using FindFirstFileExWFn = HANDLE(WINAPI*)(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID entry,
+                                           FINDEX_SEARCH_OPS search, LPVOID filter, DWORD flags);
 
 using GetVersionFn = DWORD(WINAPI*)(void);
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD processId);
-using MoveFileExAFn = BOOL(WINAPI*)(LPCSTR existing, LPCSTR replacement, DWORD flags);
+using MoveFileExWFn = BOOL(WINAPI*)(LPCWSTR existing, LPCWSTR replacement, DWORD flags);
+using GetDriveTypeAFn = UINT(WINAPI*)(LPCSTR root);
 using GetWindowsDirectoryAFn = UINT(WINAPI*)(LPSTR buffer, UINT size);
 using LoadCursorAFn = HCURSOR(WINAPI*)(HINSTANCE instance, LPCSTR name);
 using ShellExecuteAFn = HINSTANCE(WINAPI*)(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
@@ -52,6 +57,10 @@ enum OsFamily : uint16_t {
 // From a GetVersion result: the high bit marks the Windows 95 family; on NT
 // the low word (major version in its low byte) below 5 is NT 4.0 or older.
 OsFamily OsFamilyFromVersion(DWORD version);
+
+// The major and minor version of a GetVersion result, as major * 100 + minor:
+// 400 for NT 4.0, 500 for 2000, 601 for 7.
+unsigned VersionNumber(DWORD version);
 
 struct RuntimeApi {
     // Tool-help, from "Kernel32.dll".
@@ -76,22 +85,28 @@ struct RuntimeApi {
     // before Windows XP x64.
     Wow64DisableWow64FsRedirectionFn Wow64DisableWow64FsRedirection = nullptr;
     Wow64RevertWow64FsRedirectionFn Wow64RevertWow64FsRedirection = nullptr;
+    // The NT family's listing; its faster info level needs Windows 7.
+    FindFirstFileExWFn FindFirstFileExW = nullptr;
 
-    // The disk walk's directory search, an ordinary import kept here so that
-    // a test can stand in for it: Wine's listings never fail with
-    // ERROR_MORE_DATA and give no file a reparse tag.
+    // The disk walk's directory search, ordinary imports kept here so that a
+    // test can stand in for them: Wine gives no file a reparse tag, no file
+    // an online-only attribute, and short names on every volume. The 8-bit
+    // pair serves the Windows 95 family, the wide pair the NT family.
     FindFirstFileAFn FindFirstFileA = ::FindFirstFileA;
     FindNextFileAFn FindNextFileA = ::FindNextFileA;
+    FindFirstFileWFn FindFirstFileW = ::FindFirstFileW;
+    FindNextFileWFn FindNextFileW = ::FindNextFileW;
 
     // Ordinary imports, kept here only so that a test can stand in for them:
     // the family comes from GetVersion, and the NT 4.0 strategy opens the
     // processes that EnumProcesses lists. Wine always registers a deletion
-    // at restart and never reports a USB bus, so the other outcome of each
-    // can only be faked. A test gives the Windows 95 family's restart
-    // deletion a Windows folder of its own.
+    // at restart, never reports a USB bus and has no network or CD drive
+    // here, so the other outcome of each can only be faked. A test gives the
+    // Windows 95 family's restart deletion a Windows folder of its own.
     GetVersionFn GetVersion = ::GetVersion;
     OpenProcessFn OpenProcess = ::OpenProcess;
-    MoveFileExAFn MoveFileExA = ::MoveFileExA;
+    MoveFileExWFn MoveFileExW = ::MoveFileExW;
+    GetDriveTypeAFn GetDriveTypeA = ::GetDriveTypeA;
     GetWindowsDirectoryAFn GetWindowsDirectoryA = ::GetWindowsDirectoryA;
     DeviceIoControlFn DeviceIoControl = ::DeviceIoControl;
     // The links' cursor, which Windows 95 and NT 4.0 lack, and the page
@@ -119,8 +134,9 @@ HMODULE LoadSystemLibrary(const char* name);
 void ResolveToolhelpFunctions(RuntimeApi& api, HMODULE kernel32);
 void ResolvePsapiFunctions(RuntimeApi& api, HMODULE psapi);
 void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll);
-// From the kernel32 that every process has loaded; needs no library handle.
-void ResolveWow64Functions(RuntimeApi& api);
+// From the kernel32 that every process has loaded; needs no library handle:
+// file-system redirection and the faster listing.
+void ResolveLaterKernel32Functions(RuntimeApi& api);
 
 // Null in the product. A test sets it to change the table after resolving:
 // to fake a Windows family, a missing function, a hang or a failure.
@@ -128,3 +144,6 @@ extern void (*RuntimeApiOverride)(RuntimeApi& api);
 
 // The ordinary imports alone, as a test may have changed them.
 RuntimeApi OrdinaryApi();
+
+// The Windows 95 family, by the ordinary GetVersion.
+bool OnWindows9x();

@@ -1,6 +1,11 @@
 #include "ScanContext.h"
 
+#include "FileSystem.h"
+#include "RuntimeApi.h"
+
 #include <commctrl.h>
+
+#include <string>
 
 LanguageIndex LanguageIndexFromLangId(LANGID id)
 {
@@ -54,16 +59,36 @@ void ScanContext::SetStatusText(const char* text) const
     SetWindowTextA(statusLine, text);
 }
 
-void ScanContext::AddResultRow(const char* path, const char* name, const char* outcome)
+void ScanContext::SetStatusText(const wchar_t* text) const
 {
+    if (OnWindows9x())
+        SetWindowTextA(statusLine, AnsiFromWide(text).c_str());
+    else
+        SetWindowTextW(statusLine, text);
+}
+
+void ScanContext::AddResultRow(const wchar_t* path, const char* name, const char* outcome)
+{
+    int index;
+    if (OnWindows9x()) {
+        std::string ansiPath = AnsiFromWide(path);
+        LVITEMA row = {};
+        row.mask = LVIF_TEXT;
+        row.iItem = static_cast<int>(rowCount);
+        row.pszText = &ansiPath[0];
+        index = static_cast<int>(SendMessageA(resultList, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+    } else {
+        // The list view takes wide text on the NT family, though the dialog
+        // was made with the 8-bit functions.
+        LVITEMW row = {};
+        row.mask = LVIF_TEXT;
+        row.iItem = static_cast<int>(rowCount);
+        row.pszText = const_cast<wchar_t*>(path);
+        index = static_cast<int>(SendMessageA(resultList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)));
+    }
+
     LVITEMA item = {};
     item.mask = LVIF_TEXT;
-    item.iItem = static_cast<int>(rowCount);
-    item.iSubItem = 0;
-    item.pszText = const_cast<char*>(path);
-    const int index = static_cast<int>(
-        SendMessageA(resultList, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-
     item.iItem = index;
     item.iSubItem = 1;
     item.pszText = const_cast<char*>(name);

@@ -29,8 +29,13 @@ struct ScanContext {
     void SetProgressPos(int pos) const;
     void SetProgressStep(int step) const;
     void StepProgress() const;
+    // Text in the ANSI code page of the interface's language.
     void SetStatusText(const char* text) const;
-    void AddResultRow(const char* path, const char* name, const char* outcome);
+    // A path as the file system holds it: shown whole on the NT family,
+    // through the ANSI code page on the Windows 95 family, which has no
+    // wide window functions.
+    void SetStatusText(const wchar_t* text) const;
+    void AddResultRow(const wchar_t* path, const char* name, const char* outcome);
     void NotifyScanDone() const;
 
     bool StopRequested() const { return stopFlag.load(std::memory_order_relaxed) != 0; }

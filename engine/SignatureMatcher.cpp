@@ -1,8 +1,8 @@
 #include "SignatureMatcher.h"
 
 #include "Handle.h"
+#include "FileSystem.h"
 #include "Md5.h"
-#include "RuntimeApi.h"
 
 #include <cstring>
 
@@ -46,14 +46,6 @@ struct ReadBuffer {
     void* data;
 };
 
-// The Windows 95 family rejects FILE_SHARE_DELETE as an invalid parameter,
-// which would leave every file there unopened and so never infected.
-DWORD MatchShareMode()
-{
-    const bool windows9x = OsFamilyFromVersion(OrdinaryApi().GetVersion()) == Win9x;
-    return FILE_SHARE_READ | FILE_SHARE_WRITE | (windows9x ? 0 : FILE_SHARE_DELETE);
-}
-
 }  // namespace
 
 HRESULT HashFile(HANDLE file, unsigned char* digest)
@@ -78,16 +70,14 @@ HRESULT HashFile(HANDLE file, unsigned char* digest)
     return S_OK;
 }
 
-int MatchFile(const char* path)
+int MatchFile(const wchar_t* path)
 {
     return MatchFile(path, ProductSignatures);
 }
 
-int MatchFile(const char* path, const SignatureSet& signatures)
+int MatchFile(const wchar_t* path, const SignatureSet& signatures)
 {
-    FileHandle file(CreateFileA(path, GENERIC_READ, MatchShareMode(), nullptr,
-                                OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN,
-                                nullptr));
+    FileHandle file(OpenForScan(path));
     if (!file)
         return 0;
     // GetFileSize, not GetFileSizeEx: Windows 95 and NT 4.0 lack the latter.

@@ -32,5 +32,5 @@ extern const SignatureSet ProductSignatures;
 HRESULT HashFile(HANDLE file, unsigned char* digest);
 
 // 1 when the file at path matches a row of the table, else 0.
-int MatchFile(const char* path);
-int MatchFile(const char* path, const SignatureSet& signatures);
+int MatchFile(const wchar_t* path);
+int MatchFile(const wchar_t* path, const SignatureSet& signatures);

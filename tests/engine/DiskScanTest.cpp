@@ -1,5 +1,6 @@
 // Whole scans and disk walks over generated trees, with a test table.
 #include "FileFind.h"
+#include "FileSystem.h"
 #include "Handle.h"
 #include "MemAndFileWalker.h"
 #include "RecordingWalker.h"
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -88,7 +90,7 @@ void FakeBus(RuntimeApi& api)
     api.DeviceIoControl = FakeBusQuery;
 }
 
-BOOL WINAPI RefuseRestartDeletion(LPCSTR, LPCSTR, DWORD)
+BOOL WINAPI RefuseRestartDeletion(LPCWSTR, LPCWSTR, DWORD)
 {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
@@ -96,7 +98,7 @@ BOOL WINAPI RefuseRestartDeletion(LPCSTR, LPCSTR, DWORD)
 
 void NoRestartDeletion(RuntimeApi& api)
 {
-    api.MoveFileExA = RefuseRestartDeletion;
+    api.MoveFileExW = RefuseRestartDeletion;
 }
 
 // The Windows 95 family, where this system is not of it already, with a
@@ -178,7 +180,7 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     ScanHost host;
     RecordingWalker walker(&host.Context(), infection.Set());
     walker.examineFiles = true;
-    host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+    host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
     EXPECT_EQ(walker.files, total);
     EXPECT_EQ(walker.infected, 5u);
     EXPECT_EQ(walker.deleted, 3u);
@@ -230,8 +232,8 @@ TEST(DiskScan, OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit)
     walker.examineFiles = true;
     // Met twice, as a running worm is by both passes.
     host.Run([&](ScanContext&) {
-        walker.ScanDirectory(tree.Path("held").c_str());
-        walker.ScanDirectory(tree.Path("held").c_str());
+        walker.ScanDirectory(Widen(tree.Path("held")).c_str());
+        walker.ScanDirectory(Widen(tree.Path("held")).c_str());
     });
     CloseHandle(holder);
 
@@ -289,7 +291,7 @@ TEST(DiskScan, TrustingDirectorySizesGivesTheSameResultsAsOpeningEveryFile)
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
         walker.openEveryFile = openEveryFile;
-        ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+        ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
         return Outcome{walker.files, walker.infected, walker.deleted, report.rows, report.statusTexts};
     };
     const Outcome opened = scan(true);
@@ -328,11 +330,11 @@ TEST(DiskScan, FilesOfNoSignatureSizeAreNeverOpened)
     ScanHost host;
     RecordingWalker walker(&host.Context(), infection.Set());
     walker.examineFiles = true;
-    walker.matchFile = [](const char* path, const SignatureSet& signatures) {
-        opened.push_back(path);
+    walker.matchFile = [](const wchar_t* path, const SignatureSet& signatures) {
+        opened.push_back(AnsiFromWide(PlainPath(path)));
         return MatchFile(path, signatures);
     };
-    host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+    host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
     EXPECT_EQ(walker.files, 41u);
     EXPECT_EQ(walker.infected, 0u);
     EXPECT_EQ(opened, std::vector<std::string>{sameSize});
@@ -355,7 +357,7 @@ TEST(DiskScan, StopIsHonouredFromAnyDepth)
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
         walker.stopAfterDiskFiles = stopAt;
-        host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+        host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
         EXPECT_EQ(walker.diskPaths.size(), stopAt);
         EXPECT_EQ(walker.files, stopAt);
     }
@@ -370,7 +372,7 @@ TEST(DiskScan, StatusLineShowsEveryHundredthFileWithItsWholePath)
         ScanReport report = host.Run([&](ScanContext&) {
             for (int i = 1; i <= 101; ++i) {
                 const std::string path = i == 100 ? longPath : "C:\\missing\\file" + std::to_string(i) + ".dll";
-                walker.OnFile(fromMemory, path.c_str());
+                walker.OnFile(fromMemory, Widen(path).c_str());
                 if (i == 99)
                     walker.context->SetStatusText("unchanged");
             }
@@ -398,7 +400,7 @@ TEST(DiskScan, ReparsePointsAreNeitherFollowedNorVisited)
     Infection infection;
     RecordingWalker walker(&host.Context(), infection.Set());
     walker.examineFiles = true;
-    host.Run([&](ScanContext&) { walker.ScanDirectory(root.c_str()); });
+    host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(root).c_str()); });
     // Wine lists a link to a file as a plain file, so that one is visited.
     std::vector<std::string> expected = {root + "\\top\\file-link", root + "\\top\\inner\\file"};
     std::sort(walker.diskPaths.begin(), walker.diskPaths.end());
@@ -431,8 +433,8 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
     RecordingWalker walker(&host.Context(), infection.Set());
     walker.examineFiles = true;
     host.Run([&](ScanContext&) {
-        walker.ScanDirectory(tree.Root().c_str());
-        walker.OnFile(0, tree.Path("vanished.exe").c_str(), MemAndFileWalker::UnknownSize);
+        walker.ScanDirectory(Widen(tree.Root()).c_str());
+        walker.OnFile(0, Widen(tree.Path("vanished.exe")).c_str(), MemAndFileWalker::UnknownSize);
     });
     EXPECT_EQ(walker.infected, 3u);
     EXPECT_EQ(walker.deleted, 3u);
@@ -487,11 +489,11 @@ TEST(DiskScan, EvasiveNamesAreExaminedAsThemselvesOrLeftAlone)
         const ApiOverride family(windows95 ? Windows95Family : nullptr);
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
-        walker.matchFile = [](const char* path, const SignatureSet& signatures) {
-            opened.push_back(path);
+        walker.matchFile = [](const wchar_t* path, const SignatureSet& signatures) {
+            opened.push_back(AnsiFromWide(path));
             return MatchFile(path, signatures);
         };
-        const ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
+        const ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
 
         // The Windows 95 family knows no \\?\ paths: there only short names
         // serve, and nul.bin has none.
@@ -512,7 +514,7 @@ TEST(DiskScan, EvasiveNamesAreExaminedAsThemselvesOrLeftAlone)
         EXPECT_EQ(rows, expectedRows);
         EXPECT_EQ(walker.files, windows95 ? 6u : 8u);
         for (const auto& twin : twins)
-            EXPECT_EQ(MatchFile(Exact(tree.Path(twin)).c_str(), {&cleanRow, 1}), 1) << twin;
+            EXPECT_EQ(MatchFile(Widen(Exact(tree.Path(twin))).c_str(), {&cleanRow, 1}), 1) << twin;
         for (const auto& path : opened)
             EXPECT_TRUE(!windows95 || path.rfind("\\\\?\\", 0) != 0) << path;
     }
@@ -520,204 +522,149 @@ TEST(DiskScan, EvasiveNamesAreExaminedAsThemselvesOrLeftAlone)
 
 namespace {
 
-// The listing of a folder named "listing" fails at its fourth step with
-// ERROR_MORE_DATA, as FindNextFileA does on the NT family when a name or
-// short name overflows its 8-bit field, after the search has moved past the
-// entry. A cut name fills its field.
-enum class Overflow {
-    Name,       // the name is cut, the short name whole
-    ShortName,  // the short name is cut, the name whole
-    Both,       // the name is cut, no short name
-    Stuck,      // as Name, then the same failure again and again
-    Endless     // as Both, then a different failure each time
-};
-Overflow overflow;
-HANDLE overflowingFind = INVALID_HANDLE_VALUE;
-unsigned steps = 0;
-WIN32_FIND_DATAA failed;
-
-HANDLE WINAPI FindFirstMarked(LPCSTR pattern, LPWIN32_FIND_DATAA entry)
-{
-    const HANDLE find = ::FindFirstFileA(pattern, entry);
-    if (std::strstr(pattern, "\\listing\\*")) {
-        overflowingFind = find;
-        steps = 0;
-    }
-    return find;
-}
-
-BOOL WINAPI FindNextOverflowing(HANDLE find, LPWIN32_FIND_DATAA entry)
-{
-    if (find != overflowingFind || ++steps < 4)
-        return ::FindNextFileA(find, entry);
-    if (steps == 4) {
-        if (!::FindNextFileA(find, entry))
-            return FALSE;
-        if (overflow != Overflow::ShortName) {
-            std::memset(entry->cFileName, 'x', MAX_PATH - 1);
-            entry->cFileName[MAX_PATH - 1] = '\0';
-        }
-        if (overflow == Overflow::ShortName) {
-            std::memset(entry->cAlternateFileName, 'X', 13);
-            entry->cAlternateFileName[13] = '\0';
-        } else if (overflow == Overflow::Both || overflow == Overflow::Endless) {
-            entry->cAlternateFileName[0] = '\0';
-        }
-        failed = *entry;
-    } else if (overflow == Overflow::Stuck) {
-        *entry = failed;
-    } else if (overflow == Overflow::Endless) {
-        *entry = WIN32_FIND_DATAA();
-        entry->nFileSizeLow = steps;
-    } else {
-        return ::FindNextFileA(find, entry);
-    }
-    SetLastError(ERROR_MORE_DATA);
-    return FALSE;
-}
-
-void OverflowingListing(RuntimeApi& api)
-{
-    api.FindFirstFileA = FindFirstMarked;
-    api.FindNextFileA = FindNextOverflowing;
-}
-
-}  // namespace
-
-TEST(DiskScan, AListingThatOverflowsAnEntryGoesOnToItsEnd)
-{
-    TempTree tree;
-    Infection infection;
-    // Names of more than 8.3 characters: each has a short name.
-    std::vector<std::string> copies;
-    for (int i = 0; i < 6; ++i)
-        copies.push_back("listing\\overflowing-name-" + std::to_string(i) + ".exe");
-    copies.push_back("listing\\folder-after-the-overflow\\worm.exe");
-
-    const ApiOverride fake(OverflowingListing);
-    const struct {
-        Overflow overflow;
-        UINT removed;        // of the seven copies; 0: the walk ends early
-        size_t byShortName;  // paths shown with a short name in them
-    } cases[] = {
-        {Overflow::Name, 7, 1},
-        {Overflow::ShortName, 7, 0},
-        {Overflow::Both, 6, 0},  // the overflowing entry cannot be named
-        {Overflow::Stuck, 0, 1},
-        {Overflow::Endless, 0, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.overflow));
-        for (const auto& copy : copies)
-            tree.WriteFile(copy, infection.bytes);
-        overflow = c.overflow;
-        overflowingFind = INVALID_HANDLE_VALUE;
-        ScanHost host;
-        RecordingWalker walker(&host.Context(), infection.Set());
-        walker.examineFiles = true;
-        host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
-
-        size_t remaining = 0;
-        for (const auto& copy : copies)
-            remaining += FileExists(tree.Path(copy));
-        size_t byShortName = 0;
-        for (const auto& path : walker.diskPaths)
-            byShortName += path.find('~', tree.Root().size()) != std::string::npos;
-        EXPECT_EQ(byShortName, c.byShortName);
-        // Every file visited is a copy, visited once.
-        EXPECT_EQ(walker.infected, walker.files);
-        EXPECT_EQ(walker.deleted, walker.files);
-        EXPECT_EQ(walker.files + remaining, copies.size());
-        if (c.removed != 0) {
-            EXPECT_EQ(walker.files, c.removed);
-        } else {
-            // A search that does not move is given up: the walk ends.
-            EXPECT_GT(remaining, 0u);
-            if (c.overflow == Overflow::Endless) {
-                EXPECT_EQ(steps, 3 + FolderListing::MaxOverflowsInARow);
-            }
-        }
-    }
-}
-
-namespace {
-
-// Files and folders carrying reparse data, which Wine cannot make, by name.
-void Tag(LPWIN32_FIND_DATAA entry)
+// What Wine cannot show of an NT volume, put into its real listings by name:
+// reparse tags, online-only attributes, and no short names at all.
+void Disguise(WIN32_FIND_DATAW* entry)
 {
     static const struct {
-        const char* name;
+        const wchar_t* name;
         DWORD tag;
         bool attribute;
     } tags[] = {
-        {"dedup.exe", 0x80000013, true},          // IO_REPARSE_TAG_DEDUP
-        {"compact.exe", 0x80000017, true},        // IO_REPARSE_TAG_WOF
-        {"cloud.exe", 0x9000001A, true},          // IO_REPARSE_TAG_CLOUD
-        {"no-attribute.exe", 0xA000000C, false},  // a tag means nothing without the attribute
-        {"symlink.exe", 0xA000000C, true},        // IO_REPARSE_TAG_SYMLINK, a name surrogate
-        {"mount", 0xA0000003, true},              // IO_REPARSE_TAG_MOUNT_POINT, a name surrogate
-        {"cloud-folder", 0x9000001A, true},       // a folder with any tag is left alone
+        {L"dedup.exe", 0x80000013, true},          // IO_REPARSE_TAG_DEDUP
+        {L"compact.exe", 0x80000017, true},        // IO_REPARSE_TAG_WOF
+        {L"cloud.exe", 0x9000001A, true},          // IO_REPARSE_TAG_CLOUD
+        {L"no-attribute.exe", 0xA000000C, false},  // a tag means nothing without the attribute
+        {L"symlink.exe", 0xA000000C, true},        // IO_REPARSE_TAG_SYMLINK, a name surrogate
+        {L"mount", 0xA0000003, true},              // IO_REPARSE_TAG_MOUNT_POINT, a name surrogate
+        {L"OneDrive", 0x9000701A, true},           // OneDrive's folder, as fsutil shows it
     };
     for (const auto& t : tags) {
-        if (lstrcmpiA(entry->cFileName, t.name) == 0) {
+        if (lstrcmpiW(entry->cFileName, t.name) == 0) {
             if (t.attribute)
                 entry->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
             entry->dwReserved0 = t.tag;
         }
     }
+    if (std::wcsncmp(entry->cFileName, L"online-only", 11) == 0)
+        entry->dwFileAttributes |= 0x00400000;  // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+    // A volume made with short-name creation off.
+    entry->cAlternateFileName[0] = L'\0';
 }
 
-HANDLE WINAPI FindFirstTagged(LPCSTR pattern, LPWIN32_FIND_DATAA entry)
+HANDLE WINAPI FindFirstDisguised(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
 {
-    const HANDLE find = ::FindFirstFileA(pattern, entry);
+    const HANDLE find = ::FindFirstFileW(pattern, entry);
     if (find != INVALID_HANDLE_VALUE)
-        Tag(entry);
+        Disguise(entry);
     return find;
 }
 
-BOOL WINAPI FindNextTagged(HANDLE find, LPWIN32_FIND_DATAA entry)
+HANDLE WINAPI FindFirstExDisguised(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID entry,
+                                   FINDEX_SEARCH_OPS search, LPVOID filter, DWORD flags)
 {
-    if (!::FindNextFileA(find, entry))
+    const HANDLE find = ::FindFirstFileExW(pattern, level, entry, search, filter, flags);
+    if (find != INVALID_HANDLE_VALUE)
+        Disguise(static_cast<WIN32_FIND_DATAW*>(entry));
+    return find;
+}
+
+BOOL WINAPI FindNextDisguised(HANDLE find, LPWIN32_FIND_DATAW entry)
+{
+    if (!::FindNextFileW(find, entry))
         return FALSE;
-    Tag(entry);
+    Disguise(entry);
     return TRUE;
 }
 
-void TaggedListing(RuntimeApi& api)
+// On the NT family the 8-bit find functions fail as soon as a name or short
+// name overflows their fields; the walk must not need them at all.
+HANDLE WINAPI FindFirstOverflowing(LPCSTR, LPWIN32_FIND_DATAA)
 {
-    api.FindFirstFileA = FindFirstTagged;
-    api.FindNextFileA = FindNextTagged;
+    SetLastError(ERROR_MORE_DATA);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI FindNextOverflowing(HANDLE, LPWIN32_FIND_DATAA)
+{
+    SetLastError(ERROR_MORE_DATA);
+    return FALSE;
+}
+
+void DisguisedListing(RuntimeApi& api)
+{
+    api.FindFirstFileW = FindFirstDisguised;
+    if (api.FindFirstFileExW)
+        api.FindFirstFileExW = FindFirstExDisguised;
+    api.FindNextFileW = FindNextDisguised;
+    api.FindFirstFileA = FindFirstOverflowing;
+    api.FindNextFileA = FindNextOverflowing;
 }
 
 }  // namespace
 
-TEST(DiskScan, FilesWhoseReparseDataHoldsTheirContentAreExamined)
+TEST(DiskScan, TheNtListingReachesEveryNameAndOpensOnlyContentOnTheDisk)
 {
     TempTree tree;
     Infection infection;
-    const std::vector<std::string> examined = {"dedup.exe", "compact.exe", "cloud.exe", "no-attribute.exe"};
-    const std::vector<std::string> leftAlone = {"symlink.exe", "mount\\worm.exe", "cloud-folder\\worm.exe"};
+    // Reparse data that holds the file's own content, a cloud folder, and a
+    // folder no code page spells on a volume without short names.
+    const std::vector<std::string> examined = {"dedup.exe", "compact.exe", "cloud.exe", "no-attribute.exe",
+                                               "OneDrive\\Desktop\\worm.exe"};
+    const std::vector<std::string> leftAlone = {"symlink.exe", "mount\\worm.exe"};
     for (const auto& name : examined)
         tree.WriteFile(name, infection.bytes);
     for (const auto& name : leftAlone)
         tree.WriteFile(name, infection.bytes);
+    const std::wstring unspellable = Widen(tree.Root()) + L"\\\u6837\u672C\U0001F600";
+    ASSERT_TRUE(CreateDirectoryW(unspellable.c_str(), nullptr));
+    HANDLE file = CreateFileW((unspellable + L"\\worm.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                              nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, infection.bytes.data(), static_cast<DWORD>(infection.bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    // Worm-sized, but its content is in the cloud: counted, never opened.
+    tree.WriteFile("online-only.exe", infection.bytes);
 
-    const ApiOverride fake(TaggedListing);
+    static std::vector<std::wstring> opened;
+    opened.clear();
+    const ApiOverride fake(DisguisedListing);
     ScanHost host;
     RecordingWalker walker(&host.Context(), infection.Set());
     walker.examineFiles = true;
-    host.Run([&](ScanContext&) { walker.ScanDirectory(tree.Root().c_str()); });
-    std::vector<std::string> expected;
+    walker.matchFile = [](const wchar_t* path, const SignatureSet& signatures) {
+        opened.push_back(PlainPath(path));
+        return MatchFile(path, signatures);
+    };
+    const ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
+
+    std::vector<std::wstring> expected;
     for (const auto& name : examined) {
-        expected.push_back(tree.Path(name));
+        expected.push_back(Widen(tree.Path(name)));
         EXPECT_FALSE(FileExists(tree.Path(name))) << name;
     }
+    expected.push_back(unspellable + L"\\worm.exe");
+    EXPECT_EQ(GetFileAttributesW((unspellable + L"\\worm.exe").c_str()), INVALID_FILE_ATTRIBUTES);
     for (const auto& name : leftAlone)
         EXPECT_TRUE(FileExists(tree.Path(name))) << name;
+    EXPECT_TRUE(FileExists(tree.Path("online-only.exe")));
+    std::vector<std::wstring> opens = opened;
     std::sort(expected.begin(), expected.end());
-    std::sort(walker.diskPaths.begin(), walker.diskPaths.end());
-    EXPECT_EQ(walker.diskPaths, expected);
+    std::sort(opens.begin(), opens.end());
+    EXPECT_EQ(opens, expected);
+    // Every file listed but the name surrogates is counted.
+    EXPECT_EQ(walker.files, expected.size() + 1);
+    // The row shows the name as the file system holds it.
+    std::vector<std::wstring> rows;
+    for (const auto& row : report.rows)
+        rows.push_back(row.path);
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, expected);
+    // The tree's own clean-up lists with the 8-bit functions.
+    RemoveDirectoryW(unspellable.c_str());
 }
+
 
 TEST(DiskScan, DrivesFromCToZAreSteppedAndUsbVolumesSkipped)
 {
@@ -947,7 +894,7 @@ TEST(DiskScanLocalized, AFileThatCanNeitherBeDeletedNorScheduledIsReportedKillFa
     EXPECT_EQ(scan.report.summaryText, text);
 }
 
-TEST(DiskScanLocalized, FoldersOnlyShortNamesReachAreWalked)
+TEST(DiskScanLocalized, FoldersOfNamesNoCodePageSpellsAreWalked)
 {
     // Made by the test run on the host side, one tree per build and locale: five
     // folders (see make-name-fixture.sh), each with a planted copy and a
@@ -962,23 +909,23 @@ TEST(DiskScanLocalized, FoldersOnlyShortNamesReachAreWalked)
     host.Context().language = SystemLanguageIndex();
     RecordingWalker walker(&host.Context(), {&planted, 1});
     walker.examineFiles = true;
-    ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(root.c_str()); });
+    ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(root).c_str()); });
 
     EXPECT_EQ(walker.files, 10u);
     EXPECT_EQ(walker.infected, 5u);
     EXPECT_EQ(walker.deleted, 5u);
     ASSERT_EQ(report.rows.size(), 5u);
-    for (const auto& row : report.rows)
+    std::vector<std::wstring> rows;
+    for (const auto& row : report.rows) {
         EXPECT_EQ(row.outcome, ExpectedForLocale().deleted);
-
-    // Where the code page spells the name, the row shows it, though one of
-    // its bytes is a backslash.
-    char spelled[16] = {};
-    BOOL lossy = FALSE;
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\u8AA0\u8868\u8A31", -1, spelled, sizeof spelled,
-                        nullptr, &lossy);
-    if (!lossy) {
-        const std::string longName = root + "\\" + spelled + "\\worm.exe";
-        EXPECT_NE(std::find(walker.diskPaths.begin(), walker.diskPaths.end(), longName), walker.diskPaths.end());
+        rows.push_back(row.path);
+    }
+    // The rows show the names as the file system holds them, those no code
+    // page spells and those with a backslash in their 8-bit form included.
+    const std::wstring names[] = {L"\u6837\u672C\U0001F600", L"\u8AA0\u8868\u8A31", L"long\\" + std::wstring(70, L'a')};
+    for (const std::wstring& name : names) {
+        const std::wstring copy = Widen(root) + L"\\" + name + L"\\";
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const std::wstring& row) { return row.rfind(copy, 0) == 0; }))
+            << AnsiFromWide(name.c_str());
     }
 }

@@ -54,7 +54,7 @@ TEST(ScanContext, RowsAreAppendedSelectedFocusedAndScrolledIntoView)
     ScanHost host;
     ScanContext& context = host.Context();
     for (int i = 0; i < 60; ++i) {
-        const std::string path = "C:\\dir\\file" + std::to_string(i) + ".exe";
+        const std::wstring path = L"C:\\dir\\file" + std::to_wstring(i) + L".exe";
         context.AddResultRow(path.c_str(), "Worm.Win32.Tavok", "Deleted");
     }
     EXPECT_EQ(context.rowCount, 60u);
@@ -76,7 +76,7 @@ TEST(ScanContext, RowsAreAppendedSelectedFocusedAndScrolledIntoView)
     // A new scan empties the list and starts again at row 0.
     SendMessageA(host.resultList, LVM_DELETEALLITEMS, 0, 0);
     context.rowCount = 0;
-    context.AddResultRow("C:\\again.exe", "Worm.Win32.Tavok", "Delay Delete");
+    context.AddResultRow(L"C:\\again.exe", "Worm.Win32.Tavok", "Delay Delete");
     const auto again = host.Rows();
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(again[0].path, L"C:\\again.exe");

@@ -1,6 +1,7 @@
 // The matcher against files the tests make, described by a test table.
 #include "Reference.h"
 #include "SignatureMatcher.h"
+#include "ScanHost.h"
 #include "TempTree.h"
 
 #include <gtest/gtest.h>
@@ -63,14 +64,14 @@ TEST(MatchFile, ByteExactCopiesMatchWhateverTheirNameAndPlace)
     const TestTable table({RowFor(small), RowFor(large), RowFor(odd)});
 
     for (const char* name : {"a.exe", "deep\\er\\copy.txt", "no extension", "x.dll.bak"}) {
-        EXPECT_EQ(MatchFile(tree.WriteFile(std::string("s-") + name, small).c_str(), table.Set()), 1) << name;
-        EXPECT_EQ(MatchFile(tree.WriteFile(std::string("l-") + name, large).c_str(), table.Set()), 1) << name;
-        EXPECT_EQ(MatchFile(tree.WriteFile(std::string("o-") + name, odd).c_str(), table.Set()), 1) << name;
+        EXPECT_EQ(MatchFile(Widen(tree.WriteFile(std::string("s-") + name, small)).c_str(), table.Set()), 1) << name;
+        EXPECT_EQ(MatchFile(Widen(tree.WriteFile(std::string("l-") + name, large)).c_str(), table.Set()), 1) << name;
+        EXPECT_EQ(MatchFile(Widen(tree.WriteFile(std::string("o-") + name, odd)).c_str(), table.Set()), 1) << name;
     }
     // Read-only and hidden files are matched all the same, and left unchanged.
     const std::string hidden = tree.WriteFile("hidden", small);
     SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(MatchFile(hidden.c_str(), table.Set()), 1);
+    EXPECT_EQ(MatchFile(Widen(hidden).c_str(), table.Set()), 1);
     const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
     EXPECT_EQ(GetFileAttributesA(hidden.c_str()) & kept, kept);
     SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -84,17 +85,17 @@ TEST(MatchFile, SameSizeOtherContentAndOtherSizesAreClean)
 
     std::string changed = bytes;
     changed[1299] ^= 1;
-    EXPECT_EQ(MatchFile(tree.WriteFile("last-byte", changed).c_str(), table.Set()), 0);
+    EXPECT_EQ(MatchFile(Widen(tree.WriteFile("last-byte", changed)).c_str(), table.Set()), 0);
     changed = bytes;
     changed[0] ^= 0x80;
-    EXPECT_EQ(MatchFile(tree.WriteFile("first-byte", changed).c_str(), table.Set()), 0);
-    EXPECT_EQ(MatchFile(tree.WriteFile("shorter", bytes.substr(0, 1299)).c_str(), table.Set()), 0);
-    EXPECT_EQ(MatchFile(tree.WriteFile("longer", bytes + "x").c_str(), table.Set()), 0);
-    EXPECT_EQ(MatchFile(tree.WriteFile("empty", std::string()).c_str(), table.Set()), 0);
+    EXPECT_EQ(MatchFile(Widen(tree.WriteFile("first-byte", changed)).c_str(), table.Set()), 0);
+    EXPECT_EQ(MatchFile(Widen(tree.WriteFile("shorter", bytes.substr(0, 1299))).c_str(), table.Set()), 0);
+    EXPECT_EQ(MatchFile(Widen(tree.WriteFile("longer", bytes + "x")).c_str(), table.Set()), 0);
+    EXPECT_EQ(MatchFile(Widen(tree.WriteFile("empty", std::string())).c_str(), table.Set()), 0);
     // The product's table knows none of these files.
-    EXPECT_EQ(MatchFile(tree.Path("last-byte").c_str()), 0);
-    EXPECT_EQ(MatchFile(tree.WriteFile("exact", bytes).c_str()), 0);
-    EXPECT_EQ(MatchFile(tree.Path("exact").c_str(), table.Set()), 1);
+    EXPECT_EQ(MatchFile(Widen(tree.Path("last-byte")).c_str()), 0);
+    EXPECT_EQ(MatchFile(Widen(tree.WriteFile("exact", bytes)).c_str()), 0);
+    EXPECT_EQ(MatchFile(Widen(tree.Path("exact")).c_str(), table.Set()), 1);
 }
 
 TEST(MatchFile, FilesThatCannotBeOpenedOrReadAreClean)
@@ -103,12 +104,12 @@ TEST(MatchFile, FilesThatCannotBeOpenedOrReadAreClean)
     const std::string bytes = UniqueBytes(1300);
     const TestTable table({RowFor(bytes)});
     const std::string path = tree.WriteFile("target", bytes);
-    ASSERT_EQ(MatchFile(path.c_str(), table.Set()), 1);
+    ASSERT_EQ(MatchFile(Widen(path).c_str(), table.Set()), 1);
 
-    EXPECT_EQ(MatchFile(tree.Path("missing").c_str(), table.Set()), 0);
-    EXPECT_EQ(MatchFile(tree.Root().c_str(), table.Set()), 0);
-    EXPECT_EQ(MatchFile("", table.Set()), 0);
-    EXPECT_EQ(MatchFile((tree.Root() + "\\" + std::string(400, 'n')).c_str(), table.Set()), 0);
+    EXPECT_EQ(MatchFile(Widen(tree.Path("missing")).c_str(), table.Set()), 0);
+    EXPECT_EQ(MatchFile(Widen(tree.Root()).c_str(), table.Set()), 0);
+    EXPECT_EQ(MatchFile(L"", table.Set()), 0);
+    EXPECT_EQ(MatchFile(Widen((tree.Root() + "\\" + std::string(400, 'n'))).c_str(), table.Set()), 0);
 
     // Held by another handle that shares nothing: the open fails.
     HANDLE exclusive = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -118,10 +119,10 @@ TEST(MatchFile, FilesThatCannotBeOpenedOrReadAreClean)
                                nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(probe, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(MatchFile(path.c_str(), table.Set()), 0);
+    EXPECT_EQ(MatchFile(Widen(path).c_str(), table.Set()), 0);
     CloseHandle(exclusive);
 
-    EXPECT_EQ(MatchFile(path.c_str(), table.Set()), 1);
+    EXPECT_EQ(MatchFile(Widen(path).c_str(), table.Set()), 1);
 }
 
 TEST(MatchFile, FilesOfFourGibibytesOrMoreAreClean)
@@ -139,5 +140,5 @@ TEST(MatchFile, FilesOfFourGibibytesOrMoreAreClean)
     // A row whose size equals the low 32 bits of the file's size.
     SignatureEntry row = RowFor(std::string(1300, '\0'));
     const TestTable table({row});
-    EXPECT_EQ(MatchFile(path.c_str(), table.Set()), 0);
+    EXPECT_EQ(MatchFile(Widen(path).c_str(), table.Set()), 0);
 }

@@ -7,7 +7,11 @@ A rule's test gets a Call and answers True when the call breaks the rule.
 
 WIN95_FAMILY = ("win95", "win98", "winme")
 BEFORE_VISTA_NT = ("nt40", "win2k", "winxp")
+NT_FAMILY = ("nt40", "win2k", "winxp", "vista", "win7", "win10")
 VISTA_AND_LATER = ("vista", "win7", "win10")
+
+# The 8-bit directory search, which the NT family's walk must not use.
+NARROW_FIND_FUNCTIONS = ("FindFirstFileA", "FindFirstFileExA", "FindNextFileA")
 
 # Functions whose first argument is a path: what the "\\?\" rule reads.
 PATH_FUNCTIONS = ("CreateFileA", "FindFirstFileA", "GetFileAttributesA", "SetFileAttributesA",
@@ -67,6 +71,17 @@ RULES = [
          'MSDN Library (June 1998), "Windows 95 General Limitations": "Windows 95 does not '
          'implement the Unicode (or wide character) version of most functions. With few '
          'exceptions, these functions are implemented as stubs that simply return an error value"'),
+    Rule("the 8-bit directory search", NT_FAMILY, NARROW_FIND_FUNCTIONS,
+         lambda call: True,
+         'MSDN Library (June 1998), WIN32_FIND_DATA: cFileName holds MAX_PATH characters; the 8-bit '
+         'functions carry a path of at most MAX_PATH bytes in the ANSI code page and fail with '
+         'ERROR_MORE_DATA where a name overflows its field, so on the NT family the walk lists with '
+         'the wide functions, which carry every name the file system holds'),
+    Rule('a "\\\\?\\" path with MOVEFILE_DELAY_UNTIL_REBOOT', ("win2k",), ("MoveFileExW", "MoveFileExA"),
+         lambda call: call.dword(2) & 0x4 != 0 and (call.string(0) or "").startswith("\\\\?\\"),
+         'Microsoft, MoveFileEx: "Windows 2000: If you specify the MOVEFILE_DELAY_UNTIL_REBOOT flag '
+         'for dwFlags, you cannot also prepend the file name that is specified by lpExistingFileName '
+         'with \"\\\\?\\\""'),
     Rule("a volume opened with access rights", VISTA_AND_LATER, ("CreateFileA",),
          lambda call: is_volume(call.string(0)) and call.dword(1) != 0,
          'Microsoft, CreateFile, "Physical Disks and Volumes": direct access to a volume needs '

@@ -36,13 +36,13 @@ VERSIONS = ("win95", "win98", "winme", "nt40", "win2k", "winxp", "win7", "win10"
 
 # The engine tests that reach a judged call the whole scan may not: opens
 # with a share mode, removal and restart deletion of a file in use, and the
-# volume query.
-ENGINE_FILTER = ("DiskScan.RemovesOnlyMatchingFilesAndReportsEachOutcome:"
-                 "DiskScan.OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit:"
-                 "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
-# On the Windows 95 family the first of them would register its file in the
-# prefix's own WININIT.INI; the second covers that path in a folder of its own.
-ENGINE_FILTER_WIN95 = ENGINE_FILTER.replace("DiskScan.RemovesOnlyMatchingFilesAndReportsEachOutcome:", "")
+# volume query. The first would register its file in the prefix's own
+# WININIT.INI under the Windows 95 family; the second fakes that family, so it
+# runs only where the family is the one emulated.
+ENGINE_FILTER_NT = ("DiskScan.RemovesOnlyMatchingFilesAndReportsEachOutcome:"
+                    "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
+ENGINE_FILTER_WIN95 = ("DiskScan.OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit:"
+                       "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
 
 CALL = re.compile(r"^(?:[0-9a-f]+:)*Call ([\w.]+)\.(\w+)\((.*)\) ret=([0-9a-f]+)$")
 ARGUMENT = re.compile(r'([0-9a-f]+)(?: (L?)"((?:[^"\\]|\\.)*)")?(?:,|$)')
@@ -158,7 +158,8 @@ def main():
         print("no engine code found in %s" % options.engine_map)
         return 1
 
-    relay = set(call_rules.PATH_FUNCTIONS) | {"CreateThread", "OpenProcess", "OpenThread"}
+    relay = (set(call_rules.PATH_FUNCTIONS) | set(call_rules.NARROW_FIND_FUNCTIONS) |
+             {"CreateThread", "OpenProcess", "OpenThread", "FindFirstFileExW"})
     for exe in (options.product, options.engine):
         relay |= set(imported_wide_functions(options.objdump, exe))
 
@@ -186,7 +187,7 @@ def main():
         runs.append(("whole scan", result, trace, product_ranges))
         # The engine's own calls in the tests that reach the judged paths.
         trace = os.path.join(options.work, "engine-%s.trace" % version)
-        engine_filter = ENGINE_FILTER_WIN95 if version in call_rules.WIN95_FAMILY else ENGINE_FILTER
+        engine_filter = ENGINE_FILTER_WIN95 if version in call_rules.WIN95_FAMILY else ENGINE_FILTER_NT
         env = dict(base_env, WINEDEBUG="+relay")
         with open(trace, "w") as err:
             result = wine([os.path.join(options.work, "engine_tests-%s.exe" % version),

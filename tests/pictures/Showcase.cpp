@@ -30,14 +30,14 @@ void FillRows(HWND dialog)
         return;
     const UINT language = context->language;
     struct Row {
-        const char* path;
+        const wchar_t* path;
         ScanOutcome outcome;
     };
     static const Row Rows[] = {
-        {"C:\\windows\\system32\\tavsvc.exe", OutcomeDeleted},
-        {"C:\\users\\Public\\Downloads\\setup_tav.exe", OutcomeDeleted},
-        {"C:\\windows\\system32\\drivers\\tavok32.sys", OutcomeDelayDelete},
-        {"C:\\Program Files\\Shared\\autorun.exe", OutcomeKillFailed},
+        {L"C:\\windows\\system32\\tavsvc.exe", OutcomeDeleted},
+        {L"C:\\users\\Public\\Downloads\\setup_tav.exe", OutcomeDeleted},
+        {L"C:\\windows\\system32\\drivers\\tavok32.sys", OutcomeDelayDelete},
+        {L"C:\\Program Files\\Shared\\autorun.exe", OutcomeKillFailed},
     };
     for (const Row& row : Rows)
         context->AddResultRow(row.path, DetectionName, StatusWords[row.outcome * 4 + language]);

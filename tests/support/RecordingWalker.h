@@ -2,6 +2,7 @@
 // files only when asked to.
 #pragma once
 
+#include "FileSystem.h"
 #include "MemAndFileWalker.h"
 
 #include <functional>
@@ -17,15 +18,19 @@ class RecordingWalker : public MemAndFileWalker {
 public:
     using MemAndFileWalker::MemAndFileWalker;
 
-    // Remembers each file by its own path, as the row shows it.
-    int OnFile(int fromMemory, const char* path, unsigned long long knownSize,
-               const char* shownPath = nullptr) override
+    // Remembers each file by its own path, as the row shows it: whole, and
+    // through the ANSI code page.
+    int OnFile(int fromMemory, const wchar_t* path, unsigned long long knownSize,
+               const wchar_t* shownPath = nullptr) override
     {
-        const char* shown = shownPath ? shownPath : path;
+        const wchar_t* wideShown = shownPath ? shownPath : path;
+        const std::string shown = AnsiFromWide(wideShown);
         visits.push_back({fromMemory, shown});
         (fromMemory ? memoryPaths : diskPaths).push_back(shown);
+        if (!fromMemory)
+            wideDiskPaths.push_back(wideShown);
         if (onVisit)
-            onVisit(*this, shown);
+            onVisit(*this, shown.c_str());
         const int result =
             examineFiles ? MemAndFileWalker::OnFile(fromMemory, path, knownSize, shownPath) : 1;
         if (!fromMemory && stopAfterDiskFiles != 0 && diskPaths.size() == stopAfterDiskFiles)
@@ -37,6 +42,7 @@ public:
     size_t stopAfterDiskFiles = 0;
     std::vector<std::string> memoryPaths;
     std::vector<std::string> diskPaths;
+    std::vector<std::wstring> wideDiskPaths;
     std::function<void(RecordingWalker&, const char*)> onVisit;
     std::vector<Visit> visits;
 };

@@ -231,8 +231,8 @@ TEST_F(MainDialogTest, RowsStayUntilTheNextScan)
 
     main.Command(IDC_SCAN);
     // Rows as the worker appends them.
-    context->AddResultRow("C:\\a\\first.exe", "Worm.Win32.Tavok", "Deleted");
-    context->AddResultRow("C:\\b\\second.exe", "Worm.Win32.Tavok", "Delay Delete");
+    context->AddResultRow(L"C:\\a\\first.exe", "Worm.Win32.Tavok", "Deleted");
+    context->AddResultRow(L"C:\\b\\second.exe", "Worm.Win32.Tavok", "Delay Delete");
     FinishScan(main);
     ASSERT_EQ(RowCount(), 2);
     EXPECT_EQ(Cell(0, 0), L"C:\\a\\first.exe");
@@ -245,7 +245,7 @@ TEST_F(MainDialogTest, RowsStayUntilTheNextScan)
     main.Command(IDC_SCAN);
     EXPECT_EQ(RowCount(), 0) << "emptied before the new worker starts";
     EXPECT_EQ(context->rowCount, 0u);
-    context->AddResultRow("C:\\c\\third.exe", "Worm.Win32.Tavok", "Kill Failed");
+    context->AddResultRow(L"C:\\c\\third.exe", "Worm.Win32.Tavok", "Kill Failed");
     FinishScan(main);
     ASSERT_EQ(RowCount(), 1);
     EXPECT_EQ(Cell(0, 0), L"C:\\c\\third.exe");
