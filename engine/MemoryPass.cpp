@@ -19,8 +19,14 @@ void MemAndFileWalker::ScanMemory()
         context->StepProgress();
         const ProcessRecord& record = list.records[i];
         if (record.processId != 0 && record.moduleCount != 0) {
-            for (DWORD j = 0; j < record.moduleCount; ++j)
-                OnFile(1, record.modules[j].path);
+            for (DWORD j = 0; j < record.moduleCount; ++j) {
+                // OnFile still takes 8-bit paths: until it takes wide ones,
+                // a path the ANSI code page cannot spell is not opened.
+                char path[2 * MAX_PATH];
+                if (WideCharToMultiByte(CP_ACP, 0, record.modules[j].path, -1, path, sizeof path, nullptr,
+                                        nullptr))
+                    OnFile(1, path);
+            }
         }
         if (context->StopRequested())
             break;
