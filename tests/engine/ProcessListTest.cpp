@@ -489,6 +489,11 @@ std::wstring Wide(const std::string& text)
     return wide;
 }
 
+FakeModule Module(DWORD processId, uintptr_t base, DWORD size, const std::wstring& path)
+{
+    return FakeModule{processId, base, size, path};
+}
+
 FakeModule Module(DWORD processId, uintptr_t base, DWORD size, const std::string& path)
 {
     return FakeModule{processId, base, size, Wide(path)};
@@ -914,6 +919,55 @@ TEST_F(FakeFamily, Nt4RecordsThreadCountsAndCapitals)
                                                        "C:\\PROGRAMME\\\xC4\xE3Z\\EDIT PAD.EXE",
                                                        "C:\\WINNT\\SYSTEM32\\MFC42.DLL"}));
     EXPECT_EQ(CountMessages(report, PBM_STEPIT), 6u);
+}
+
+TEST_F(FakeFamily, ModulePathsTheAnsiCodePageCannotSpellArriveWhole)
+{
+    // Folder U+6837 U+672C and a file named by an emoji (a surrogate pair):
+    // code page 1252 has neither, so the 8-bit functions give '?' for them.
+    const std::wstring sample = L"\u6837\u672C";
+    const std::wstring emoji = L"\U0001F600";
+    const FakeModule exe = Module(0x44, 0x400000, 0x5000, L"C:\\" + sample + L"\\tool.exe");
+    const FakeModule dll = Module(0x44, 0x10000000, 0x3000, L"c:\\x\\" + emoji + L".dll");
+
+    system_.processes = {Process(0x44, 1, "tool.exe", {exe, dll})};
+    for (DWORD version : {0x0A280105ul, 0x1DB10106ul}) {
+        system_.version = version;
+        ProcessList list;
+        ASSERT_EQ(list.Refresh(), 1);
+        ASSERT_EQ(list.count, 1u);
+        ASSERT_EQ(list.records[0].moduleCount, 2u);
+        EXPECT_EQ(std::wstring(list.records[0].modules[0].path), exe.path) << std::hex << version;
+        EXPECT_EQ(std::wstring(list.records[0].modules[1].path), dll.path) << std::hex << version;
+    }
+
+    // NT 4.0 raises a to z only.
+    system_.version = Nt4Version;
+    {
+        ProcessList list;
+        ASSERT_EQ(list.Refresh(), 1);
+        ASSERT_EQ(list.count, 1u);
+        const ProcessRecord& record = list.records[0];
+        EXPECT_STREQ(record.name, "TOOL.EXE");
+        ASSERT_EQ(record.moduleCount, 2u);
+        EXPECT_EQ(std::wstring(record.modules[0].path), L"C:\\" + sample + L"\\TOOL.EXE");
+        EXPECT_EQ(std::wstring(record.modules[1].path), L"C:\\X\\" + emoji + L".DLL");
+    }
+
+    // The Windows 95 family knows only its code page: the 8-bit path, in
+    // capitals, read in it (byte 0x80 is the euro sign in 1252).
+    system_.version = Win98Version;
+    system_.processes = {
+        Process(0x44, 1, "C:\\tool.exe",
+                {Module(0x44, 0x400000, 0x5000, L"c:\\caf\u00E9\\\u20AC" + sample + L".exe")})};
+    {
+        ProcessList list;
+        ASSERT_EQ(list.Refresh(), 1);
+        ASSERT_EQ(list.count, 1u);
+        ASSERT_EQ(list.records[0].moduleCount, 1u);
+        EXPECT_STREQ(list.records[0].modules[0].path, L"C:\\CAF\u00E9\\\u20AC??.EXE");
+    }
+    EXPECT_EQ(system_.badSizes, 0);
 }
 
 TEST_F(FakeFamily, Nt4ListsAtMost1024Processes)
