@@ -1,4 +1,3 @@
-#include "FileSystem.h"
 #include "MemAndFileWalker.h"
 #include "ProcessList.h"
 
@@ -21,7 +20,7 @@ void MemAndFileWalker::ScanMemory()
         const ProcessRecord& record = list.records[i];
         if (record.processId != 0 && record.moduleCount != 0) {
             for (DWORD j = 0; j < record.moduleCount; ++j)
-                OnFile(1, WideFromAnsi(record.modules[j].path).c_str());
+                OnFile(1, record.modules[j].path);
         }
         if (context->StopRequested())
             break;

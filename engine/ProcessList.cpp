@@ -30,6 +30,7 @@ constexpr DWORD ReapWaitMs = 1000;
 #if defined(__i386__)
 static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 of 32-bit Windows");
 static_assert(sizeof(MODULEENTRY32) == 548, "MODULEENTRY32 of 32-bit Windows");
+static_assert(sizeof(MODULEENTRY32W) == 1064, "MODULEENTRY32W of 32-bit Windows");
 static_assert(sizeof(THREADENTRY32) == 28, "THREADENTRY32 of 32-bit Windows");
 static_assert(sizeof(MODULEINFO) == 12, "MODULEINFO of 32-bit Windows");
 static_assert(EntryProcessIdOffset == 68, "UniqueProcessId in 32-bit system process information");
@@ -103,32 +104,81 @@ struct SnapshotCall final : CallBlock {
 
 // The call thread steps its own copy of the entry; the caller's entry is
 // written only by the worker, after the call has ended in time.
+template <class Entry>
 struct NextModuleCall final : CallBlock {
-    Module32NextFn next = nullptr;
+    BOOL(WINAPI* next)(HANDLE, Entry*) = nullptr;
     HANDLE snapshot = nullptr;
-    MODULEENTRY32 entry = {};
+    Entry entry = {};
     BOOL result = FALSE;
 
     void Call() noexcept override { result = next(snapshot, &entry); }
 };
 
-const char* LastBackslash(const char* text, size_t size)
+template <class Entry>
+int TimedNextModule(BOOL(WINAPI* next)(HANDLE, Entry*), HANDLE snapshot, Entry* entry, DWORD limitMs)
 {
-    const char* last = nullptr;
-    for (size_t i = 0; i < size && text[i] != '\0'; ++i) {
+    auto* call = new (std::nothrow) NextModuleCall<Entry>;
+    if (!call)
+        return 0;
+    call->next = next;
+    call->snapshot = snapshot;
+    call->entry = *entry;
+    int delivered = 0;
+    if (RunTimedCall(call, limitMs) && call->result) {
+        *entry = call->entry;
+        delivered = 1;
+    }
+    ReleaseCall(call);
+    return delivered;
+}
+
+BOOL FirstModule(const RuntimeApi& api, HANDLE snapshot, MODULEENTRY32* entry)
+{
+    return api.Module32First(snapshot, entry);
+}
+
+BOOL FirstModule(const RuntimeApi& api, HANDLE snapshot, MODULEENTRY32W* entry)
+{
+    return api.Module32FirstW(snapshot, entry);
+}
+
+template <class Char>
+const Char* LastBackslash(const Char* text, size_t size)
+{
+    const Char* last = nullptr;
+    for (size_t i = 0; i < size && text[i] != 0; ++i) {
         if (text[i] == '\\')
             last = text + i;
     }
     return last;
 }
 
-// At most size - 1 bytes of text, always terminated.
-void CopyText(char* destination, size_t size, const char* source, size_t sourceSize)
+// At most size - 1 characters of text, always terminated.
+template <class Char>
+void CopyText(Char* destination, size_t size, const Char* source, size_t sourceSize)
 {
     size_t i = 0;
-    for (; i + 1 < size && i < sourceSize && source[i] != '\0'; ++i)
+    for (; i + 1 < size && i < sourceSize && source[i] != 0; ++i)
         destination[i] = source[i];
-    destination[i] = '\0';
+    destination[i] = 0;
+}
+
+void StoreModulePath(ModuleRecord& module, const MODULEENTRY32W& entry)
+{
+    CopyText(module.path, MAX_PATH, entry.szExePath, sizeof entry.szExePath / sizeof entry.szExePath[0]);
+}
+
+// Only the Windows 95 family walks 8-bit entries. Its capitals are made on
+// the bytes, as before, and then the path is widened through the ANSI code
+// page, the one its kernel spells file names in.
+void StoreModulePath(ModuleRecord& module, const MODULEENTRY32& entry)
+{
+    char path[MAX_PATH];
+    CopyText(path, sizeof path, entry.szExePath, sizeof entry.szExePath);
+    UppercaseAscii(path);
+    // Never more characters than bytes, so MAX_PATH always holds them.
+    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, module.path, MAX_PATH))
+        module.path[0] = L'\0';
 }
 
 }  // namespace
@@ -139,6 +189,14 @@ void UppercaseAscii(char* text)
         const unsigned char c = static_cast<unsigned char>(*text);
         if (c >= 0x61 && c <= 0x7A)
             *text = static_cast<char>(c - 0x20);
+    }
+}
+
+void UppercaseAscii(wchar_t* text)
+{
+    for (; *text != L'\0'; ++text) {
+        if (*text >= L'a' && *text <= L'z')
+            *text = static_cast<wchar_t>(*text - 0x20);
     }
 }
 
@@ -216,13 +274,12 @@ bool ProcessList::SizeRecords(DWORD n)
 
 int ProcessList::Refresh()
 {
-    const bool toolhelp = api.CreateToolhelp32Snapshot && api.Process32First && api.Process32Next &&
-                          api.Module32First && api.Module32Next;
-    const bool nt = api.EnumProcessModules && api.EnumProcesses && api.GetModuleFileNameExA &&
+    const bool toolhelp = api.CreateToolhelp32Snapshot && api.Process32First && api.Process32Next;
+    const bool nt = api.EnumProcessModules && api.EnumProcesses && api.GetModuleFileNameExW &&
                     api.GetModuleInformation && api.NtQuerySystemInformation;
     switch (family) {
     case Win9x:
-        if (!toolhelp || !api.Thread32First || !api.Thread32Next)
+        if (!toolhelp || !api.Module32First || !api.Module32Next || !api.Thread32First || !api.Thread32Next)
             return 0;
         return RefreshWin9x();
     case NT4:
@@ -232,7 +289,7 @@ int ProcessList::Refresh()
     default:
         // The NT family's libraries are required even where tool-help alone
         // does the work.
-        if (!nt || !toolhelp)
+        if (!nt || !toolhelp || !api.Module32FirstW || !api.Module32NextW)
             return 0;
         return RefreshNt5Plus();
     }
@@ -256,31 +313,25 @@ HANDLE ProcessList::TimedModuleSnapshot(DWORD processId)
 
 int ProcessList::TimedModule32Next(HANDLE snapshot, MODULEENTRY32* entry)
 {
-    auto* call = new (std::nothrow) NextModuleCall;
-    if (!call)
-        return 0;
-    call->next = api.Module32Next;
-    call->snapshot = snapshot;
-    call->entry = *entry;
-    int delivered = 0;
-    if (RunTimedCall(call, ModuleNextLimitMs) && call->result) {
-        *entry = call->entry;
-        delivered = 1;
-    }
-    ReleaseCall(call);
-    return delivered;
+    return TimedNextModule(api.Module32Next, snapshot, entry, ModuleNextLimitMs);
 }
 
-bool ProcessList::WalkModules(DWORD processId, ProcessRecord& record, bool uppercase)
+int ProcessList::TimedModule32Next(HANDLE snapshot, MODULEENTRY32W* entry)
+{
+    return TimedNextModule(api.Module32NextW, snapshot, entry, ModuleNextLimitMs);
+}
+
+template <class Entry>
+bool ProcessList::WalkModules(DWORD processId, ProcessRecord& record)
 {
     SnapshotHandle snapshot(TimedModuleSnapshot(processId));
     if (!snapshot)
         return true;
 
-    MODULEENTRY32 entry = {};
+    Entry entry = {};
     entry.dwSize = sizeof entry;
     DWORD k = 0;
-    if (api.Module32First(snapshot.Get(), &entry)) {
+    if (FirstModule(api, snapshot.Get(), &entry)) {
         do {
             if (entry.th32ProcessID == processId)
                 ++k;
@@ -296,15 +347,13 @@ bool ProcessList::WalkModules(DWORD processId, ProcessRecord& record, bool upper
     DWORD filled = 0;
     entry = {};
     entry.dwSize = sizeof entry;
-    if (api.Module32First(snapshot.Get(), &entry)) {
+    if (FirstModule(api, snapshot.Get(), &entry)) {
         do {
             if (entry.th32ProcessID == processId) {
                 ModuleRecord& module = record.modules[filled++];
                 module.base = entry.hModule;
                 module.size = entry.modBaseSize;
-                CopyText(module.path, sizeof module.path, entry.szExePath, sizeof entry.szExePath);
-                if (uppercase)
-                    UppercaseAscii(module.path);
+                StoreModulePath(module, entry);
             }
             // Modules loaded since the counting walk are left out.
         } while (filled < k && TimedModule32Next(snapshot.Get(), &entry));
@@ -351,7 +400,7 @@ int ProcessList::RefreshNt5Plus()
         ProcessRecord& record = records[slot];
         record.processId = entry.th32ProcessID;
         record.threadCount = entry.cntThreads;
-        if (!WalkModules(entry.th32ProcessID, record, false)) {
+        if (!WalkModules<MODULEENTRY32W>(entry.th32ProcessID, record)) {
             AbandonRefresh();
             return 0;
         }
@@ -389,7 +438,7 @@ int ProcessList::RefreshWin9x()
             }
         }
 
-        if (!WalkModules(processId, record, true)) {
+        if (!WalkModules<MODULEENTRY32>(processId, record)) {
             AbandonRefresh();
             return 0;
         }
@@ -497,19 +546,23 @@ int ProcessList::RefreshNt4()
             MODULEINFO info = {};
             if (api.GetModuleInformation(process.Get(), handles[j], &info, sizeof info))
                 module.size = info.SizeOfImage;
-            api.GetModuleFileNameExA(process.Get(), handles[j], module.path, sizeof module.path);
-            module.path[sizeof module.path - 1] = '\0';
+            // The size counts characters; a path cut at it may lack its end.
+            api.GetModuleFileNameExW(process.Get(), handles[j], module.path, MAX_PATH);
+            module.path[MAX_PATH - 1] = L'\0';
             UppercaseAscii(module.path);
             module.base = handles[j];
         }
 
         // The first module is the executable; without a full path the
-        // process is not one whose files can be examined.
-        const char* backslash = LastBackslash(record.modules[0].path, sizeof record.modules[0].path);
-        if (backslash)
-            CopyText(record.name, sizeof record.name, backslash + 1, std::strlen(backslash + 1));
-        else
+        // process is not one whose files can be examined. The name stays
+        // 8-bit, as the tool-help strategies give it; NT 4.0's code pages
+        // take at most two bytes a character.
+        const wchar_t* backslash = LastBackslash(record.modules[0].path, MAX_PATH);
+        char name[2 * MAX_PATH];
+        if (!backslash)
             FreeModules(record);
+        else if (WideCharToMultiByte(CP_ACP, 0, backslash + 1, -1, name, sizeof name, nullptr, nullptr))
+            CopyText(record.name, sizeof record.name, name, sizeof name);
     }
     return 1;
 }

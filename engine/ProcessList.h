@@ -10,7 +10,9 @@
 struct ModuleRecord {
     HMODULE base;
     DWORD size;
-    char path[MAX_PATH];
+    // Wide, so that a folder the ANSI code page cannot spell still names
+    // the file; the Windows 95 family's paths are converted from it.
+    wchar_t path[MAX_PATH];
 };
 
 struct ProcessRecord {
@@ -24,6 +26,8 @@ struct ProcessRecord {
 // Bytes 0x61..0x7A become capitals; every other byte stays, whatever the
 // code page, so double-byte characters are never split or changed.
 void UppercaseAscii(char* text);
+// L'a'..L'z' become capitals, nothing else: the 8-bit rule, for wide text.
+void UppercaseAscii(wchar_t* text);
 
 class ProcessList {
 public:
@@ -41,7 +45,10 @@ public:
     DWORD QueryThreadCount(DWORD processId);
 
     HANDLE TimedModuleSnapshot(DWORD processId);
+    // Module32Next, or Module32NextW for the wide entry, on a call thread
+    // that is given up after ModuleNextLimitMs.
     int TimedModule32Next(HANDLE snapshot, MODULEENTRY32* entry);
+    int TimedModule32Next(HANDLE snapshot, MODULEENTRY32W* entry);
 
     static constexpr DWORD ModuleSnapshotLimitMs = 3000;
     static constexpr DWORD ModuleNextLimitMs = 5000;
@@ -60,7 +67,8 @@ public:
 private:
     bool SizeRecords(DWORD n);
     bool StartProcessWalk(SnapshotHandle& snapshot, PROCESSENTRY32& entry, DWORD& n, BOOL& more);
-    bool WalkModules(DWORD processId, ProcessRecord& record, bool uppercase);
+    template <class Entry>
+    bool WalkModules(DWORD processId, ProcessRecord& record);
     void FreeModules(ProcessRecord& record);
     void AbandonRefresh();
 };

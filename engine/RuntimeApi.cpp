@@ -31,6 +31,8 @@ void ResolveToolhelpFunctions(RuntimeApi& api, HMODULE kernel32)
     api.Process32Next = ResolveFunction<Process32NextFn>(kernel32, "Process32Next");
     api.Module32First = ResolveFunction<Module32FirstFn>(kernel32, "Module32First");
     api.Module32Next = ResolveFunction<Module32NextFn>(kernel32, "Module32Next");
+    api.Module32FirstW = ResolveFunction<Module32FirstWFn>(kernel32, "Module32FirstW");
+    api.Module32NextW = ResolveFunction<Module32NextWFn>(kernel32, "Module32NextW");
     api.Thread32First = ResolveFunction<Thread32FirstFn>(kernel32, "Thread32First");
     api.Thread32Next = ResolveFunction<Thread32NextFn>(kernel32, "Thread32Next");
 }
@@ -39,7 +41,7 @@ void ResolvePsapiFunctions(RuntimeApi& api, HMODULE psapi)
 {
     api.EnumProcessModules = ResolveFunction<EnumProcessModulesFn>(psapi, "EnumProcessModules");
     api.EnumProcesses = ResolveFunction<EnumProcessesFn>(psapi, "EnumProcesses");
-    api.GetModuleFileNameExA = ResolveFunction<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA");
+    api.GetModuleFileNameExW = ResolveFunction<GetModuleFileNameExWFn>(psapi, "GetModuleFileNameExW");
     api.GetModuleInformation = ResolveFunction<GetModuleInformationFn>(psapi, "GetModuleInformation");
 }
 

@@ -17,12 +17,14 @@ using Process32FirstFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
 using Process32NextFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
 using Module32FirstFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32* entry);
 using Module32NextFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32* entry);
+using Module32FirstWFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32W* entry);
+using Module32NextWFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32W* entry);
 using Thread32FirstFn = BOOL(WINAPI*)(HANDLE snapshot, THREADENTRY32* entry);
 using Thread32NextFn = BOOL(WINAPI*)(HANDLE snapshot, THREADENTRY32* entry);
 
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* needed);
 using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD bytes, DWORD* returned);
-using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPSTR path, DWORD size);
+using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPWSTR path, DWORD size);
 using GetModuleInformationFn = BOOL(WINAPI*)(HANDLE process, HMODULE module, MODULEINFO* info, DWORD bytes);
 
 using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
@@ -63,19 +65,22 @@ OsFamily OsFamilyFromVersion(DWORD version);
 unsigned VersionNumber(DWORD version);
 
 struct RuntimeApi {
-    // Tool-help, from "Kernel32.dll".
+    // Tool-help, from "Kernel32.dll". Module paths come wide on 2000 and
+    // later; the Windows 95 family has only the 8-bit functions.
     CreateToolhelp32SnapshotFn CreateToolhelp32Snapshot = nullptr;
     Process32FirstFn Process32First = nullptr;
     Process32NextFn Process32Next = nullptr;
     Module32FirstFn Module32First = nullptr;
     Module32NextFn Module32Next = nullptr;
+    Module32FirstWFn Module32FirstW = nullptr;
+    Module32NextWFn Module32NextW = nullptr;
     Thread32FirstFn Thread32First = nullptr;
     Thread32NextFn Thread32Next = nullptr;
 
     // Process-status, from "Psapi.dll".
     EnumProcessModulesFn EnumProcessModules = nullptr;
     EnumProcessesFn EnumProcesses = nullptr;
-    GetModuleFileNameExAFn GetModuleFileNameExA = nullptr;
+    GetModuleFileNameExWFn GetModuleFileNameExW = nullptr;
     GetModuleInformationFn GetModuleInformation = nullptr;
 
     // From "NTDll.dll".

@@ -23,10 +23,24 @@ std::string Lower(std::string text)
     return text;
 }
 
+std::wstring Lower(std::wstring text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(c >= L'A' && c <= L'Z' ? c + 32 : c); });
+    return text;
+}
+
 std::string OwnPath()
 {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+}
+
+std::wstring OwnPathW()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
     return path;
 }
 
@@ -65,9 +79,10 @@ TEST(MemoryPassUnderWine, FamilyOfThisSystemIsNt5PlusWithEveryFunctionResolved)
     const void* resolved[] = {
         reinterpret_cast<const void*>(api.CreateToolhelp32Snapshot), reinterpret_cast<const void*>(api.Process32First),
         reinterpret_cast<const void*>(api.Process32Next), reinterpret_cast<const void*>(api.Module32First),
-        reinterpret_cast<const void*>(api.Module32Next), reinterpret_cast<const void*>(api.Thread32First),
+        reinterpret_cast<const void*>(api.Module32Next), reinterpret_cast<const void*>(api.Module32FirstW),
+        reinterpret_cast<const void*>(api.Module32NextW), reinterpret_cast<const void*>(api.Thread32First),
         reinterpret_cast<const void*>(api.Thread32Next), reinterpret_cast<const void*>(api.EnumProcessModules),
-        reinterpret_cast<const void*>(api.EnumProcesses), reinterpret_cast<const void*>(api.GetModuleFileNameExA),
+        reinterpret_cast<const void*>(api.EnumProcesses), reinterpret_cast<const void*>(api.GetModuleFileNameExW),
         reinterpret_cast<const void*>(api.GetModuleInformation),
         reinterpret_cast<const void*>(api.NtQuerySystemInformation),
         reinterpret_cast<const void*>(api.Wow64DisableWow64FsRedirection),
@@ -97,7 +112,7 @@ TEST(MemoryPassUnderWine, ListHoldsThisProcessWithItsExecutableAndThreads)
     for (DWORD j = 0; j < self->moduleCount; ++j) {
         if (self->modules[j].base == GetModuleHandleA(nullptr)) {
             exeFound = true;
-            EXPECT_EQ(Lower(self->modules[j].path), Lower(OwnPath()));
+            EXPECT_EQ(Lower(std::wstring(self->modules[j].path)), Lower(OwnPathW()));
             EXPECT_GT(self->modules[j].size, 0u);
         }
     }

@@ -52,7 +52,9 @@ struct FakeModule {
     DWORD processId;
     uintptr_t base;
     DWORD size;
-    std::string path;
+    // As the NT family keeps it; the 8-bit functions hand it out in the
+    // ANSI code page, as the system's own do.
+    std::wstring path;
 };
 
 struct FakeProcess {
@@ -211,7 +213,22 @@ BOOL WINAPI FakeProcess32Next(HANDLE handle, PROCESSENTRY32* entry)
     return FillProcess(snap, entry);
 }
 
-BOOL FillModule(Snap& snap, MODULEENTRY32* entry)
+void FillPath(MODULEENTRY32* entry, const std::wstring& path)
+{
+    std::memset(entry->szExePath, 0, sizeof entry->szExePath);
+    WideCharToMultiByte(CP_ACP, 0, path.c_str(), static_cast<int>(path.size()), entry->szExePath,
+                        sizeof entry->szExePath - 1, nullptr, nullptr);
+}
+
+void FillPath(MODULEENTRY32W* entry, const std::wstring& path)
+{
+    const size_t room = sizeof entry->szExePath / sizeof entry->szExePath[0];
+    std::memset(entry->szExePath, 0, sizeof entry->szExePath);
+    std::copy_n(path.begin(), std::min(path.size(), room - 1), entry->szExePath);
+}
+
+template <class Entry>
+BOOL FillModule(Snap& snap, Entry* entry)
 {
     const std::vector<FakeModule> list = ListedModules(snap);
     if (snap.cursor >= list.size())
@@ -221,15 +238,15 @@ BOOL FillModule(Snap& snap, MODULEENTRY32* entry)
     entry->hModule = reinterpret_cast<HMODULE>(m.base);
     entry->modBaseAddr = reinterpret_cast<BYTE*>(m.base);
     entry->modBaseSize = m.size;
-    std::memset(entry->szExePath, 0, sizeof entry->szExePath);
-    std::memcpy(entry->szExePath, m.path.data(), std::min(m.path.size(), sizeof entry->szExePath - 1));
+    FillPath(entry, m.path);
     return TRUE;
 }
 
-BOOL WINAPI FakeModule32First(HANDLE handle, MODULEENTRY32* entry)
+template <class Entry>
+BOOL FakeModuleFirst(HANDLE handle, Entry* entry)
 {
     Snap& snap = fake->snaps.at(handle);
-    if (entry->dwSize != sizeof(MODULEENTRY32)) {
+    if (entry->dwSize != sizeof(Entry)) {
         ++fake->badSizes;
         return FALSE;
     }
@@ -238,21 +255,42 @@ BOOL WINAPI FakeModule32First(HANDLE handle, MODULEENTRY32* entry)
     return FillModule(snap, entry);
 }
 
-BOOL WINAPI FakeModule32Next(HANDLE handle, MODULEENTRY32* entry)
+template <class Entry>
+BOOL FakeModuleNext(HANDLE handle, Entry* entry)
 {
     Snap& snap = fake->snaps.at(handle);
-    if (entry->dwSize != sizeof(MODULEENTRY32)) {
+    if (entry->dwSize != sizeof(Entry)) {
         ++fake->badSizes;
         return FALSE;
     }
     if (fake->hangNextOf != 0 && snap.processId == fake->hangNextOf && snap.cursor + 1 >= fake->hangNextAfter) {
         Hang(entry);
         // Reached only by a call thread that was not ended at its limit.
-        std::memset(entry->szExePath, 'L', 16);
+        std::fill_n(entry->szExePath, 16, 'L');
         return TRUE;
     }
     ++snap.cursor;
     return FillModule(snap, entry);
+}
+
+BOOL WINAPI FakeModule32First(HANDLE handle, MODULEENTRY32* entry)
+{
+    return FakeModuleFirst(handle, entry);
+}
+
+BOOL WINAPI FakeModule32Next(HANDLE handle, MODULEENTRY32* entry)
+{
+    return FakeModuleNext(handle, entry);
+}
+
+BOOL WINAPI FakeModule32FirstW(HANDLE handle, MODULEENTRY32W* entry)
+{
+    return FakeModuleFirst(handle, entry);
+}
+
+BOOL WINAPI FakeModule32NextW(HANDLE handle, MODULEENTRY32W* entry)
+{
+    return FakeModuleNext(handle, entry);
 }
 
 BOOL WINAPI FakeThread32First(HANDLE handle, THREADENTRY32* entry)
@@ -342,14 +380,18 @@ BOOL WINAPI FakeGetModuleInformation(HANDLE process, HMODULE module, MODULEINFO*
     return TRUE;
 }
 
-DWORD WINAPI FakeGetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR path, DWORD size)
+DWORD WINAPI FakeGetModuleFileNameExW(HANDLE process, HMODULE module, LPWSTR path, DWORD size)
 {
     const FakeModule* m = FindModule(process, module);
+    // The size counts characters; the records hold MAX_PATH of them, and a
+    // byte count would let a long path run past the end.
+    if (size != MAX_PATH)
+        ++fake->badSizes;
     if (!m || size == 0)
         return 0;
     const size_t n = std::min<size_t>(m->path.size(), size - 1);
-    std::memcpy(path, m->path.data(), n);
-    path[n] = '\0';
+    std::copy_n(m->path.begin(), n, path);
+    path[n] = L'\0';
     return static_cast<DWORD>(n);
 }
 
@@ -399,11 +441,13 @@ void InstallFakes(RuntimeApi& api)
     api.Process32Next = FakeProcess32Next;
     api.Module32First = FakeModule32First;
     api.Module32Next = FakeModule32Next;
+    api.Module32FirstW = FakeModule32FirstW;
+    api.Module32NextW = FakeModule32NextW;
     api.Thread32First = FakeThread32First;
     api.Thread32Next = FakeThread32Next;
     api.EnumProcessModules = FakeEnumProcessModules;
     api.EnumProcesses = FakeEnumProcesses;
-    api.GetModuleFileNameExA = FakeGetModuleFileNameExA;
+    api.GetModuleFileNameExW = FakeGetModuleFileNameExW;
     api.GetModuleInformation = FakeGetModuleInformation;
     api.NtQuerySystemInformation = FakeNtQuerySystemInformation;
     api.GetVersion = FakeGetVersion;
@@ -419,9 +463,11 @@ void InstallFakes(RuntimeApi& api)
         case 6: api.Thread32Next = nullptr; break;
         case 7: api.EnumProcessModules = nullptr; break;
         case 8: api.EnumProcesses = nullptr; break;
-        case 9: api.GetModuleFileNameExA = nullptr; break;
+        case 9: api.GetModuleFileNameExW = nullptr; break;
         case 10: api.GetModuleInformation = nullptr; break;
         case 11: api.NtQuerySystemInformation = nullptr; break;
+        case 12: api.Module32FirstW = nullptr; break;
+        case 13: api.Module32NextW = nullptr; break;
         default: break;
         }
     }
@@ -430,9 +476,27 @@ void InstallFakes(RuntimeApi& api)
 constexpr DWORD Win98Version = 0xC0000A04;
 constexpr DWORD Nt4Version = 0x05650004;
 
-FakeModule Module(DWORD processId, uintptr_t base, DWORD size, const std::string& path)
+// The tests run under en_US, whose ANSI code page is 1252: paths given as
+// bytes are read in it.
+constexpr UINT TestCodePage = 1252;
+
+std::wstring Wide(const std::string& text)
+{
+    std::wstring wide(text.size(), L'\0');
+    const int n = MultiByteToWideChar(TestCodePage, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                      static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(n));
+    return wide;
+}
+
+FakeModule Module(DWORD processId, uintptr_t base, DWORD size, const std::wstring& path)
 {
     return FakeModule{processId, base, size, path};
+}
+
+FakeModule Module(DWORD processId, uintptr_t base, DWORD size, const std::string& path)
+{
+    return FakeModule{processId, base, size, Wide(path)};
 }
 
 FakeProcess Process(DWORD processId, DWORD threads, const std::string& exe, std::vector<FakeModule> modules = {})
@@ -513,6 +577,7 @@ protected:
         fake = &system_;
         missing.clear();
         RuntimeApiOverride = InstallFakes;
+        ASSERT_EQ(GetACP(), TestCodePage) << "the expected 8-bit paths are spelled in code page 1252";
     }
 
     void TearDown() override
@@ -605,17 +670,17 @@ TEST_F(FakeFamily, Nt5PlusRecordsKeepTheCaseAndCutLongNames)
         EXPECT_EQ(explorer.threadCount, 3u);
         EXPECT_STREQ(explorer.name, "Explorer.EXE");
         ASSERT_EQ(explorer.moduleCount, 2u);  // the foreign entry is not its own
-        EXPECT_STREQ(explorer.modules[0].path, "C:\\Windows\\Explorer.EXE");
+        EXPECT_STREQ(explorer.modules[0].path, L"C:\\Windows\\Explorer.EXE");
         EXPECT_EQ(explorer.modules[0].base, reinterpret_cast<HMODULE>(0x400000));
         EXPECT_EQ(explorer.modules[0].size, 0x5000u);
-        EXPECT_STREQ(explorer.modules[1].path, "C:\\Windows\\system32\\Kernel32.dll");
+        EXPECT_STREQ(explorer.modules[1].path, L"C:\\Windows\\system32\\Kernel32.dll");
         EXPECT_EQ(explorer.modules[1].size, 0xF6000u);
 
         const ProcessRecord& longOne = list.records[3];
         EXPECT_EQ(std::strlen(longOne.name), 127u);
         EXPECT_EQ(std::string(longOne.name), (longName + ".exe").substr(0, 127));
         ASSERT_EQ(longOne.moduleCount, 1u);
-        EXPECT_EQ(std::string(longOne.modules[0].path), "C:\\x\\" + longName + ".exe");
+        EXPECT_EQ(std::wstring(longOne.modules[0].path), L"C:\\x\\" + Wide(longName) + L".exe");
     }
     EXPECT_EQ(HandleCount(), handles);
 
@@ -648,7 +713,7 @@ TEST_F(FakeFamily, Nt5PlusModulesThatComeAndGoBetweenTheTwoWalks)
     ASSERT_EQ(list.count, 2u);
     EXPECT_EQ(list.records[0].moduleCount, 2u);
     EXPECT_EQ(list.records[1].moduleCount, 2u);
-    EXPECT_STREQ(list.records[1].modules[1].path, "C:\\b\\m1.dll");
+    EXPECT_STREQ(list.records[1].modules[1].path, L"C:\\b\\m1.dll");
 }
 
 TEST_F(FakeFamily, ProcessesThatComeBetweenTheTwoWalksFindNoRecord)
@@ -746,8 +811,8 @@ TEST_F(FakeFamily, Win9xThreadWalkOverwrittenRecordsAndCapitals)
         EXPECT_EQ(tool.threadCount, 4u);
         EXPECT_STREQ(tool.name, "MixedCase.exe");  // names keep their case
         ASSERT_EQ(tool.moduleCount, 2u);
-        EXPECT_STREQ(tool.modules[0].path, "C:\\PROGRAM FILES\\TOOL\\MIXEDCASE.EXE");
-        EXPECT_STREQ(tool.modules[1].path, "C:\\TOOL\\\xC4\xE3\xB5\x41-\xE9Z.DLL");
+        EXPECT_STREQ(tool.modules[0].path, L"C:\\PROGRAM FILES\\TOOL\\MIXEDCASE.EXE");
+        EXPECT_STREQ(tool.modules[1].path, L"C:\\TOOL\\\u00C4\u00E3\u00B5A-\u00E9Z.DLL");
         EXPECT_EQ(tool.modules[1].base, reinterpret_cast<HMODULE>(0x10000000));
         EXPECT_EQ(tool.modules[1].size, 0x3000u);
 
@@ -818,15 +883,16 @@ TEST_F(FakeFamily, Nt4RecordsThreadCountsAndCapitals)
         EXPECT_EQ(c.threadCount, 9u);
         EXPECT_STREQ(c.name, "CSRSS.EXE");
         ASSERT_EQ(c.moduleCount, 2u);
-        EXPECT_STREQ(c.modules[0].path, "\\SYSTEMROOT\\SYSTEM32\\CSRSS.EXE");
+        EXPECT_STREQ(c.modules[0].path, L"\\SYSTEMROOT\\SYSTEM32\\CSRSS.EXE");
         EXPECT_EQ(c.modules[1].base, reinterpret_cast<HMODULE>(0x77F60000));
         EXPECT_EQ(c.modules[1].size, 0x5C000u);
 
         const ProcessRecord& e = list.records[3];
         EXPECT_STREQ(e.name, "EDIT PAD.EXE");
         ASSERT_EQ(e.moduleCount, 2u);
-        EXPECT_STREQ(e.modules[0].path, "C:\\PROGRAMME\\\xC4\xE3Z\\EDIT PAD.EXE");
-        EXPECT_STREQ(e.modules[1].path, "C:\\WINNT\\SYSTEM32\\MFC42.DLL");
+        // Only a to z are raised: the small a with tilde stays.
+        EXPECT_STREQ(e.modules[0].path, L"C:\\PROGRAMME\\\u00C4\u00E3Z\\EDIT PAD.EXE");
+        EXPECT_STREQ(e.modules[1].path, L"C:\\WINNT\\SYSTEM32\\MFC42.DLL");
 
         // Listed but not opened: id and thread count, no modules.
         EXPECT_EQ(list.records[4].processId, 0x50u);
@@ -853,6 +919,55 @@ TEST_F(FakeFamily, Nt4RecordsThreadCountsAndCapitals)
                                                        "C:\\PROGRAMME\\\xC4\xE3Z\\EDIT PAD.EXE",
                                                        "C:\\WINNT\\SYSTEM32\\MFC42.DLL"}));
     EXPECT_EQ(CountMessages(report, PBM_STEPIT), 6u);
+}
+
+TEST_F(FakeFamily, ModulePathsTheAnsiCodePageCannotSpellArriveWhole)
+{
+    // Folder U+6837 U+672C and a file named by an emoji (a surrogate pair):
+    // code page 1252 has neither, so the 8-bit functions give '?' for them.
+    const std::wstring sample = L"\u6837\u672C";
+    const std::wstring emoji = L"\U0001F600";
+    const FakeModule exe = Module(0x44, 0x400000, 0x5000, L"C:\\" + sample + L"\\tool.exe");
+    const FakeModule dll = Module(0x44, 0x10000000, 0x3000, L"c:\\x\\" + emoji + L".dll");
+
+    system_.processes = {Process(0x44, 1, "tool.exe", {exe, dll})};
+    for (DWORD version : {0x0A280105ul, 0x1DB10106ul}) {
+        system_.version = version;
+        ProcessList list;
+        ASSERT_EQ(list.Refresh(), 1);
+        ASSERT_EQ(list.count, 1u);
+        ASSERT_EQ(list.records[0].moduleCount, 2u);
+        EXPECT_EQ(std::wstring(list.records[0].modules[0].path), exe.path) << std::hex << version;
+        EXPECT_EQ(std::wstring(list.records[0].modules[1].path), dll.path) << std::hex << version;
+    }
+
+    // NT 4.0 raises a to z only.
+    system_.version = Nt4Version;
+    {
+        ProcessList list;
+        ASSERT_EQ(list.Refresh(), 1);
+        ASSERT_EQ(list.count, 1u);
+        const ProcessRecord& record = list.records[0];
+        EXPECT_STREQ(record.name, "TOOL.EXE");
+        ASSERT_EQ(record.moduleCount, 2u);
+        EXPECT_EQ(std::wstring(record.modules[0].path), L"C:\\" + sample + L"\\TOOL.EXE");
+        EXPECT_EQ(std::wstring(record.modules[1].path), L"C:\\X\\" + emoji + L".DLL");
+    }
+
+    // The Windows 95 family knows only its code page: the 8-bit path, in
+    // capitals, read in it (byte 0x80 is the euro sign in 1252).
+    system_.version = Win98Version;
+    system_.processes = {
+        Process(0x44, 1, "C:\\tool.exe",
+                {Module(0x44, 0x400000, 0x5000, L"c:\\caf\u00E9\\\u20AC" + sample + L".exe")})};
+    {
+        ProcessList list;
+        ASSERT_EQ(list.Refresh(), 1);
+        ASSERT_EQ(list.count, 1u);
+        ASSERT_EQ(list.records[0].moduleCount, 1u);
+        EXPECT_STREQ(list.records[0].modules[0].path, L"C:\\CAF\u00E9\\\u20AC??.EXE");
+    }
+    EXPECT_EQ(system_.badSizes, 0);
 }
 
 TEST_F(FakeFamily, Nt4ListsAtMost1024Processes)
@@ -949,10 +1064,10 @@ TEST_F(FakeFamily, AMissingRequiredFunctionEmptiesThePass)
         std::vector<size_t> required;
         std::vector<size_t> optional;
     } families[] = {
-        {Win98Version, {0, 1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11}},
-        {Nt4Version, {7, 8, 9, 10, 11}, {0, 1, 2, 3, 4, 5, 6}},
-        {0x0A280105, {0, 1, 2, 3, 4, 7, 8, 9, 10, 11}, {5, 6}},
-        {0x3303, {0, 1, 2, 3, 4, 7, 8, 9, 10, 11}, {5, 6}},
+        {Win98Version, {0, 1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12, 13}},
+        {Nt4Version, {7, 8, 9, 10, 11}, {0, 1, 2, 3, 4, 5, 6, 12, 13}},
+        {0x0A280105, {0, 1, 2, 12, 13, 7, 8, 9, 10, 11}, {3, 4, 5, 6}},
+        {0x3303, {0, 1, 2, 12, 13, 7, 8, 9, 10, 11}, {3, 4, 5, 6}},
     };
     for (const auto& family : families) {
         for (size_t which : family.required) {
@@ -978,7 +1093,7 @@ TEST_F(FakeFamily, AMissingRequiredFunctionEmptiesThePass)
     const struct {
         DWORD version;
         std::vector<size_t> gone;
-    } passes[] = {{0x0A280105, {7, 8, 9, 10}}, {0x3303, {0, 1, 2, 3, 4, 5, 6}}, {Win98Version, {6}},
+    } passes[] = {{0x0A280105, {7, 8, 9, 10}}, {0x3303, {0, 1, 2, 3, 4, 5, 6, 12, 13}}, {Win98Version, {6}},
                   {Nt4Version, {11}}};
     for (const auto& pass : passes) {
         system_.version = pass.version;
@@ -1027,16 +1142,30 @@ TEST_F(FakeFamily, TimedNextModuleCallHandsBackTheEntry)
 {
     system_.processes = {Process(0x10, 1, "a.exe", Modules(0x10, 2, "C:\\a"))};
     ProcessList list;
-    SnapshotHandle snapshot(list.TimedModuleSnapshot(0x10));
-    ASSERT_TRUE(snapshot);
-    MODULEENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    ASSERT_TRUE(list.api.Module32First(snapshot.Get(), &entry));
-    EXPECT_STREQ(entry.szExePath, "C:\\a\\m0.dll");
-    EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 1);
-    EXPECT_STREQ(entry.szExePath, "C:\\a\\m1.dll");
-    EXPECT_EQ(entry.modBaseSize, 0x2000u);
-    EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 0);
+    {
+        SnapshotHandle snapshot(list.TimedModuleSnapshot(0x10));
+        ASSERT_TRUE(snapshot);
+        MODULEENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        ASSERT_TRUE(list.api.Module32FirstW(snapshot.Get(), &entry));
+        EXPECT_STREQ(entry.szExePath, L"C:\\a\\m0.dll");
+        EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 1);
+        EXPECT_STREQ(entry.szExePath, L"C:\\a\\m1.dll");
+        EXPECT_EQ(entry.modBaseSize, 0x2000u);
+        EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 0);
+    }
+    // The 8-bit entry of the Windows 95 family.
+    {
+        SnapshotHandle snapshot(list.TimedModuleSnapshot(0x10));
+        ASSERT_TRUE(snapshot);
+        MODULEENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        ASSERT_TRUE(list.api.Module32First(snapshot.Get(), &entry));
+        EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 1);
+        EXPECT_STREQ(entry.szExePath, "C:\\a\\m1.dll");
+        EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 0);
+    }
+    EXPECT_EQ(system_.badSizes, 0);
     EXPECT_EQ(list.TimedModuleSnapshot(0x999), INVALID_HANDLE_VALUE);
 }
 
@@ -1182,10 +1311,10 @@ TEST_F(FakeFamilyTimeouts, HungModuleCallsCostTheirProcessOnlyWhatIsLeft)
         EXPECT_EQ(list.records[0].processId, 0x10u);
         EXPECT_EQ(list.records[0].moduleCount, 0u);
         ASSERT_EQ(list.records[1].moduleCount, 2u);
-        EXPECT_STREQ(list.records[1].modules[0].path, "C:\\b\\m0.dll");
-        EXPECT_STREQ(list.records[1].modules[1].path, "C:\\b\\m1.dll");
+        EXPECT_STREQ(list.records[1].modules[0].path, L"C:\\b\\m0.dll");
+        EXPECT_STREQ(list.records[1].modules[1].path, L"C:\\b\\m1.dll");
         ASSERT_EQ(list.records[2].moduleCount, 2u);
-        EXPECT_STREQ(list.records[2].modules[1].path, "C:\\c\\m1.dll");
+        EXPECT_STREQ(list.records[2].modules[1].path, L"C:\\c\\m1.dll");
     }
     EXPECT_EQ(system_.hungThreads.size(), 2u);
     for (DWORD id : system_.hungThreads) {
@@ -1208,10 +1337,10 @@ TEST_F(FakeFamilyTimeouts, AStepEndedAtItsLimitNeverWritesTheCallersEntry)
     ProcessList list;
     SnapshotHandle snapshot(list.TimedModuleSnapshot(0x20));
     ASSERT_TRUE(snapshot);
-    MODULEENTRY32 entry = {};
+    MODULEENTRY32W entry = {};
     entry.dwSize = sizeof entry;
-    ASSERT_TRUE(list.api.Module32First(snapshot.Get(), &entry));
-    const MODULEENTRY32 before = entry;
+    ASSERT_TRUE(list.api.Module32FirstW(snapshot.Get(), &entry));
+    const MODULEENTRY32W before = entry;
 
     const DWORD start = GetTickCount();
     EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 0);
