@@ -2,8 +2,9 @@
 # Configures and builds:
 #   build/i686        the product (win32 thread model) and its benchmark;
 #   build/i686-tests  the same sources as 32-bit test programs (posix thread
-#                     model, which GoogleTest needs), where the machine can
-#                     run them;
+#                     model, which GoogleTest needs), built on every machine
+#                     so that a fault of 32-bit code breaks every build, and
+#                     run only where the machine runs 32-bit code;
 #   build/x86_64      the 64-bit test programs and every test of the suite.
 # With the argument "product": only the product, in build/i686.
 # With the argument "run": only the program that scripts/run.sh starts: the
@@ -59,10 +60,8 @@ esac
 configure i686 mingw-i686
 cmake --build "$root/build/i686"
 
-if [ $runs32 -eq 1 ]; then
-  configure i686-tests mingw-i686-posix -DTAVOK_TESTS=ON -DTAVOK_TEST_PROGRAMS_ONLY=ON
-  cmake --build "$root/build/i686-tests" --target engine_tests ui_tests product_tests
-fi
+configure i686-tests mingw-i686-posix -DTAVOK_TESTS=ON -DTAVOK_TEST_PROGRAMS_ONLY=ON
+cmake --build "$root/build/i686-tests" --target engine_tests ui_tests product_tests
 
 configure_x86_64
 cmake --build "$root/build/x86_64"

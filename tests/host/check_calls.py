@@ -12,7 +12,10 @@ with its arguments and return address.
 
 Under each version: a whole scan of the prefix by the program, started and
 answered by the product test (which checks that it ends with its summary
-and exit code 0), and the engine tests that reach a judged call. Under the
+and exit code 0), and the engine tests that reach a judged call. The
+scan's count of files is held against the files C: holds, among them a tree
+deeper than any 8-bit path reaches: on the NT family every one is counted,
+on the Windows 95 family that tree cannot be. Under the
 Windows 95 family Wine's Process32First gives bare file names where real
 Windows 95 gives full paths, and the memory pass drops such entries: there
 it examines no module, so the summary counts only the disk pass's files,
@@ -43,6 +46,12 @@ ENGINE_FILTER_NT = ("DiskScan.RemovesOnlyMatchingFilesAndReportsEachOutcome:"
                     "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
 ENGINE_FILTER_WIN95 = ("DiskScan.OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit:"
                        "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
+
+# A tree deeper than any 8-bit path reaches, short names included: its files
+# are counted on the NT family and cannot be on the Windows 95 family.
+DEEP_LEVELS = 30
+DEEP_FILES = 3000
+COUNTED = re.compile(r"^Files counted by the scan: (\d+)$", re.M)
 
 CALL = re.compile(r"^(?:[0-9a-f]+:)*Call ([\w.]+)\.(\w+)\((.*)\) ret=([0-9a-f]+)$")
 ARGUMENT = re.compile(r'([0-9a-f]+)(?: (L?)"((?:[^"\\]|\\.)*)")?(?:,|$)')
@@ -140,6 +149,44 @@ def set_registry(loader, folder, names_by_version, relay_include):
          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def plant_deep_tree(drive_c):
+    deep = os.path.join(drive_c, "tavok-calls", "deep", *["level%s00" % chr(ord("a") + i % 26)
+                                                          for i in range(DEEP_LEVELS)])
+    os.makedirs(deep, exist_ok=True)
+    for i in range(DEEP_FILES):
+        with open(os.path.join(deep, "f%d.dat" % i), "wb") as out:
+            out.write(b"x")
+
+
+def listed_files(drive_c):
+    """The files of the drive as Wine lists them to a walk: links to folders
+    are reparse points and not entered; a name with a backslash has no name
+    a path can carry (Wine copies it into the short name too)."""
+    count = 0
+    for folder, _, files in os.walk(drive_c, followlinks=False):
+        count += sum(1 for name in files if "\\" not in name)
+    return count
+
+
+def check_count(version, output, listed):
+    """On the NT family every file listed is counted, with the memory pass's
+    modules on top. On the Windows 95 family the deep tree is missing, which
+    the few modules its memory pass may add here cannot make up for."""
+    match = COUNTED.search(output)
+    if not match:
+        print("%s: the whole scan printed no count" % version)
+        return 1
+    counted = int(match.group(1))
+    if version in call_rules.WIN95_FAMILY:
+        ok = counted < listed - DEEP_FILES // 2
+    else:
+        ok = counted >= listed
+    print("%-6s files listed on C: %d, counted by the scan %d" % (version, listed, counted))
+    if not ok:
+        print("%s: the count does not fit what the drive holds" % version)
+    return 0 if ok else 1
+
+
 def main():
     parser = argparse.ArgumentParser()
     for option in ("wine", "objdump", "work", "product", "driver", "engine", "engine-map"):
@@ -174,6 +221,23 @@ def main():
 
     failures = 0
     base_env = dict(os.environ, WINEDEBUG="-all", LC_ALL="en_US.UTF-8")
+    drive_c = os.path.join(prefix, "drive_c")
+    plant_deep_tree(drive_c)
+    try:
+        failures += check_versions(options, versions, names, drive_c, base_env, product_ranges,
+                                   product_engine_ranges)
+    finally:
+        shutil.rmtree(os.path.join(drive_c, "tavok-calls", "deep"), ignore_errors=True)
+
+    if failures:
+        print("%d problem(s)" % failures)
+        return 1
+    print("every call keeps the rules of %s" % ", ".join(versions))
+    return 0
+
+
+def check_versions(options, versions, names, drive_c, base_env, product_ranges, product_engine_ranges):
+    failures = 0
     for version in versions:
         started = time.time()
         runs = []
@@ -181,10 +245,12 @@ def main():
         trace = os.path.join(options.work, "product-%s.trace" % version)
         env = dict(base_env, TAVOK_PRODUCT="C:\\tavok-calls\\TavokRemover-%s.exe" % version,
                    TAVOK_PRODUCT_WINEDEBUG="+relay")
+        listed = listed_files(drive_c)
         with open(trace, "w") as err:
             result = wine([options.driver, "--gtest_filter=Product.ScanShows*"], options.wine, env=env,
                           stdout=subprocess.PIPE, stderr=err, text=True, timeout=600)
         runs.append(("whole scan", result, trace, product_ranges))
+        failures += check_count(version, result.stdout, listed)
         # The engine's own calls in the tests that reach the judged paths.
         trace = os.path.join(options.work, "engine-%s.trace" % version)
         engine_filter = ENGINE_FILTER_WIN95 if version in call_rules.WIN95_FAMILY else ENGINE_FILTER_NT
@@ -213,12 +279,7 @@ def main():
                           % (version, call.function, rule.name, call.line, rule.source))
             os.remove(trace)
         print("%-6s calls judged: %s (%.0f s)" % (version, ", ".join(judged), time.time() - started))
-
-    if failures:
-        print("%d problem(s)" % failures)
-        return 1
-    print("every call keeps the rules of %s" % ", ".join(versions))
-    return 0
+    return failures
 
 
 if __name__ == "__main__":
