@@ -50,7 +50,7 @@ enum OsFamily : uint16_t {
 };
 
 // From a GetVersion result: the high bit marks the Windows 95 family; on NT
-// the low word (major version in its low byte) below 5 is NT 4.0 or older.
+// a major version (the low byte) below 5 is NT 4.0 or older.
 OsFamily OsFamilyFromVersion(DWORD version);
 
 struct RuntimeApi {
