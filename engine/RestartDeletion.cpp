@@ -2,12 +2,60 @@
 
 #include "Handle.h"
 
+#include <cstring>
 #include <string>
 
 namespace {
 
 // WININIT.INI is a handful of lines; anything much larger is not one to edit.
 constexpr DWORD MaxWininitBytes = 1024 * 1024;
+
+// WININIT.EXE runs in real-mode MS-DOS, which keeps a folder's path in 64
+// bytes after "C:\": the MS-DOS 5.0 Programmer's Reference, Int 21h
+// Function 47h, gives it "as long as 63 bytes (without the initial
+// backslash), plus the terminating zero byte"; Knowledge Base Q107106 counts
+// "the MS-DOS limit of 66 characters" with the drive, colon and backslash.
+// A file adds a backslash and its 8.3 name to its folder.
+constexpr size_t MaxDosFolder = 3 + 63;
+constexpr size_t MaxDosName = 8 + 1 + 3;
+
+// The short path as real-mode MS-DOS reads it: in the OEM code page, where
+// Windows gives it in the ANSI one (Knowledge Base Q75435: "all string
+// parameters to MS-DOS (filenames) are implicitly coded in the current code
+// page"); "é" is E9 in code page 1252 and 82 in 437 and 850. False when a
+// character has no OEM form, for which CharToOemA puts a look-alike or '?'
+// that would name another file or none, or when the path is not one that
+// MS-DOS reaches.
+bool DosPathOf(const char* shortPath, std::string& dosPath)
+{
+    const size_t length = std::strlen(shortPath);
+    std::string oem(length + 1, '\0');
+    std::string back(length + 1, '\0');
+    CharToOemA(shortPath, &oem[0]);
+    OemToCharA(oem.c_str(), &back[0]);
+    if (std::strcmp(back.c_str(), shortPath) != 0 || std::strlen(oem.c_str()) != length)
+        return false;
+    oem.resize(length);
+
+    // From a drive's letter: a network path (\\server\share) is not reached
+    // before Windows runs.
+    if (length < 3 || shortPath[1] != ':' || shortPath[2] != '\\')
+        return false;
+    // Found in the ANSI form, where a double-byte character's second byte is
+    // told from a backslash; the code pages differ only where neither has
+    // such characters, and then byte for byte.
+    size_t folder = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(shortPath[i])) && i + 1 < length)
+            ++i;
+        else if (shortPath[i] == '\\')
+            folder = i;
+    }
+    if (folder > MaxDosFolder || length - folder - 1 > MaxDosName)
+        return false;
+    dosPath = oem;
+    return true;
+}
 
 bool ReadWhole(HANDLE file, std::string& text)
 {
@@ -57,7 +105,7 @@ bool SameText(const std::string& a, const std::string& b)
 
 }  // namespace
 
-bool AddWininitDeletion(const char* wininitPath, const char* shortPath)
+bool AddWininitDeletion(const char* wininitPath, const char* dosPath)
 {
     FileHandle file(CreateFileA(wininitPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -67,7 +115,7 @@ bool AddWininitDeletion(const char* wininitPath, const char* shortPath)
     if (!ReadWhole(file.Get(), text))
         return false;
 
-    const std::string wanted = std::string("NUL=") + shortPath;
+    const std::string wanted = std::string("NUL=") + dosPath;
     // Where the new line goes: after the last line of the [rename] section
     // that is not blank, or at the end with a new section.
     size_t insertAt = std::string::npos;
@@ -107,15 +155,15 @@ bool AddWininitDeletion(const char* wininitPath, const char* shortPath)
     return WriteAll(file.Get(), rest) && SetEndOfFile(file.Get());
 }
 
-bool ScheduleDeletionAtRestart(const RuntimeApi& api, const char* path)
+bool ScheduleWininitDeletion(const RuntimeApi& api, const char* path)
 {
-    if (OsFamilyFromVersion(api.GetVersion()) != Win9x)
-        return api.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
-
     // WININIT.EXE runs before long names are known: it wants the 8.3 path.
     char shortPath[MAX_PATH] = {};
-    const DWORD shortLength = GetShortPathNameA(path, shortPath, MAX_PATH);
+    const DWORD shortLength = api.GetShortPathNameA(path, shortPath, MAX_PATH);
     if (shortLength == 0 || shortLength >= MAX_PATH)
+        return false;
+    std::string dosPath;
+    if (!DosPathOf(shortPath, dosPath))
         return false;
     char windows[MAX_PATH] = {};
     const UINT windowsLength = api.GetWindowsDirectoryA(windows, MAX_PATH);
@@ -125,5 +173,12 @@ bool ScheduleDeletionAtRestart(const RuntimeApi& api, const char* path)
     if (wininit.back() != '\\')
         wininit += '\\';
     wininit += "WININIT.INI";
-    return AddWininitDeletion(wininit.c_str(), shortPath);
+    return AddWininitDeletion(wininit.c_str(), dosPath.c_str());
+}
+
+bool ScheduleDeletionAtRestart(const RuntimeApi& api, const char* path)
+{
+    if (OsFamilyFromVersion(api.GetVersion()) != Win9x)
+        return api.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    return ScheduleWininitDeletion(api, path);
 }

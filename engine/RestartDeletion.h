@@ -3,14 +3,21 @@
 
 #include "RuntimeApi.h"
 
-// The NT family registers the deletion with MoveFileExA. The Windows 95
-// family has no such call: there WININIT.EXE deletes, at the next start,
-// what the [rename] section of WININIT.INI in the Windows folder names as
-// "NUL=<short path>". True when the deletion is registered.
+// The NT family registers the deletion with MoveFileExA; the Windows 95
+// family through WININIT.INI (ScheduleWininitDeletion). True when the
+// deletion is registered.
 bool ScheduleDeletionAtRestart(const RuntimeApi& api, const char* path);
 
-// Adds "NUL=<shortPath>" to the [rename] section of the file, making the
-// section or the file where they are missing. Every line already there is
-// kept, and a line already present is not written again. True when the
-// file holds the line afterwards.
-bool AddWininitDeletion(const char* wininitPath, const char* shortPath);
+// The Windows 95 family has no MoveFileExA: there WININIT.EXE deletes, at
+// the next start and before Windows runs, what the [rename] section of
+// WININIT.INI in the Windows folder names as "NUL=<short path>". path is in
+// the ANSI code page, as that family's 8-bit walk gives it. False, and
+// nothing registered, when real-mode MS-DOS could not reach the file by its
+// short path.
+bool ScheduleWininitDeletion(const RuntimeApi& api, const char* path);
+
+// Adds "NUL=<dosPath>" to the [rename] section of the file, making the
+// section or the file where they are missing; dosPath is written as it is.
+// Every line already there is kept, and a line already present is not
+// written again. True when the file holds the line afterwards.
+bool AddWininitDeletion(const char* wininitPath, const char* dosPath);

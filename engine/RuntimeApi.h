@@ -42,6 +42,7 @@ using ShellExecuteAFn = HINSTANCE(WINAPI*)(HWND owner, LPCSTR verb, LPCSTR file,
                                            LPCSTR directory, INT show);
 using DeviceIoControlFn = BOOL(WINAPI*)(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out,
                                         DWORD outBytes, LPDWORD returned, LPOVERLAPPED overlapped);
+using GetShortPathNameAFn = DWORD(WINAPI*)(LPCSTR path, LPSTR shortPath, DWORD size);
 
 enum OsFamily : uint16_t {
     Win9x = 0,
@@ -94,6 +95,9 @@ struct RuntimeApi {
     MoveFileExAFn MoveFileExA = ::MoveFileExA;
     GetWindowsDirectoryAFn GetWindowsDirectoryA = ::GetWindowsDirectoryA;
     DeviceIoControlFn DeviceIoControl = ::DeviceIoControl;
+    // The Windows 95 family's restart deletion: Wine gives no short name
+    // outside ASCII, where Windows 95 does in the ANSI code page.
+    GetShortPathNameAFn GetShortPathNameA = ::GetShortPathNameA;
     // The links' cursor, which Windows 95 and NT 4.0 lack, and the page
     // they open, which a test must not really open.
     LoadCursorAFn LoadCursorA = ::LoadCursorA;
