@@ -18,6 +18,8 @@ bool ScheduleWininitDeletion(const RuntimeApi& api, const char* path);
 
 // Adds "NUL=<dosPath>" to the [rename] section of the file, making the
 // section or the file where they are missing; dosPath is written as it is.
-// Every line already there is kept, and a line already present is not
-// written again. True when the file holds the line afterwards.
-bool AddWininitDeletion(const char* wininitPath, const char* dosPath);
+// A line already present is not written again. The file is replaced whole,
+// never rewritten in place: whatever step fails, every line already there
+// survives, and no half-written line is ever left. True when the file holds
+// the line afterwards.
+bool AddWininitDeletion(const RuntimeApi& api, const char* wininitPath, const char* dosPath);

@@ -43,6 +43,9 @@ using ShellExecuteAFn = HINSTANCE(WINAPI*)(HWND owner, LPCSTR verb, LPCSTR file,
 using DeviceIoControlFn = BOOL(WINAPI*)(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out,
                                         DWORD outBytes, LPDWORD returned, LPOVERLAPPED overlapped);
 using GetShortPathNameAFn = DWORD(WINAPI*)(LPCSTR path, LPSTR shortPath, DWORD size);
+using WriteFileFn = BOOL(WINAPI*)(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+using MoveFileAFn = BOOL(WINAPI*)(LPCSTR existing, LPCSTR replacement);
+using WritePrivateProfileStringAFn = BOOL(WINAPI*)(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
 
 enum OsFamily : uint16_t {
     Win9x = 0,
@@ -95,9 +98,14 @@ struct RuntimeApi {
     MoveFileExAFn MoveFileExA = ::MoveFileExA;
     GetWindowsDirectoryAFn GetWindowsDirectoryA = ::GetWindowsDirectoryA;
     DeviceIoControlFn DeviceIoControl = ::DeviceIoControl;
-    // The Windows 95 family's restart deletion: Wine gives no short name
-    // outside ASCII, where Windows 95 does in the ANSI code page.
+    // The Windows 95 family's restart deletion. Wine gives no short name
+    // outside ASCII, where Windows 95 does in the ANSI code page; its writes
+    // and renames do not fail halfway; and it writes each profile change at
+    // once, where Windows 95 keeps it in a cache.
     GetShortPathNameAFn GetShortPathNameA = ::GetShortPathNameA;
+    WriteFileFn WriteFile = ::WriteFile;
+    MoveFileAFn MoveFileA = ::MoveFileA;
+    WritePrivateProfileStringAFn WritePrivateProfileStringA = ::WritePrivateProfileStringA;
     // The links' cursor, which Windows 95 and NT 4.0 lack, and the page
     // they open, which a test must not really open.
     LoadCursorAFn LoadCursorA = ::LoadCursorA;
