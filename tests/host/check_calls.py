@@ -35,10 +35,12 @@ import call_rules  # noqa: E402
 VERSIONS = ("win95", "win98", "winme", "nt40", "win2k", "winxp", "win7", "win10")
 
 # The engine tests that reach a judged call the whole scan may not: opens
-# with a share mode, removal and restart deletion of a file in use, and the
-# volume query.
+# with a share mode, removal and restart deletion of a file in use (with the
+# replacing of WININIT.INI and what an interrupted one left), and the volume
+# query.
 ENGINE_FILTER = ("DiskScan.RemovesOnlyMatchingFilesAndReportsEachOutcome:"
                  "DiskScan.OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit:"
+                 "RestartDeletion.*:"
                  "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
 # On the Windows 95 family the first of them would register its file in the
 # prefix's own WININIT.INI; the second covers that path in a folder of its own.
