@@ -15,10 +15,10 @@
 // functions give for a character the code page cannot spell.
 bool HoldsReservedCharacter(const char* name);
 
-// A name that Win32 path handling reads as another one: a trailing dot or
-// space is stripped, and a device name (CON, PRN, AUX, NUL, COM0-COM9,
-// LPT0-LPT9, CONIN$, CONOUT$), with or without an extension, opens the
-// device. length is strlen(name).
+// A name that the Windows 95 family's path handling reads as another one: a
+// trailing dot or space is stripped, and a device name of that family (CON,
+// PRN, AUX, NUL, CLOCK$, COM1-COM4, LPT1-LPT3), with or without an extension,
+// opens the device. length is strlen(name).
 bool IsEvasiveName(const char* name, size_t length);
 
 enum class EntryKind { Skipped, File, Folder };

@@ -1,5 +1,7 @@
 // The Windows 95 family's own rules, tested where this system is not of it:
-// restart deletion through WININIT.INI.
+// restart deletion through WININIT.INI, and the names that family reads as
+// devices.
+#include "FileFind.h"
 #include "RestartDeletion.h"
 #include "RuntimeApi.h"
 #include "TempTree.h"
@@ -306,4 +308,16 @@ TEST(RestartDeletion, TheNewLineStandsOnALineOfItsOwn)
     // One that cannot be read registers nothing: the row says Kill Failed.
     Windows95Folder folder;
     EXPECT_FALSE(AddWininitDeletion(folder.api, folder.tree.MakeDir("a-folder").c_str(), "C:\\WORM.EXE"));
+}
+
+TEST(Windows95DeviceNames, OnlyThatFamilysDevicesAreEvasive)
+{
+    auto evasive = [](const char* name) { return IsEvasiveName(name, std::strlen(name)); };
+    for (const char* device : {"CON", "prn", "Aux", "NUL", "CLOCK$", "clock$.exe", "COM1", "com2.exe", "COM3",
+                               "COM4.dll", "LPT1", "lpt2", "LPT3.txt", "nul .bin", "CON.tar.gz"})
+        EXPECT_TRUE(evasive(device)) << device;
+    // Devices on the NT family only.
+    for (const char* plain : {"COM0", "COM5", "com9.exe", "LPT0", "LPT4", "lpt9.exe", "COM\xB9", "LPT\xB2",
+                              "COM\xB3.exe", "CONIN$", "conout$", "CONOUT$.txt", "COM10", "CONX", "LPT"})
+        EXPECT_FALSE(evasive(plain)) << plain;
 }
