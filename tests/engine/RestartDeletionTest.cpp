@@ -10,7 +10,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -117,8 +116,8 @@ TEST(RestartDeletion, TheShortPathIsWrittenInTheOemCodePage)
     EXPECT_TRUE(ScheduleWininitDeletion(folder.api, "C:\\Docs\\caf\xE9.exe"));
     EXPECT_EQ(folder.Wininit(), "[rename]\r\nNUL=C:\\DOCS\\CAF\x82.EXE\r\n");
 
-    // The euro sign has no form in either: CharToOemA would write '?', and
-    // "Š" would become an "S" that names another file.
+    // The euro sign and "Š" have no form in either: CharToOemA writes '?'
+    // for the one, and for the other an "S" that names another file.
     for (const char* shortPath : {"C:\\DOCS\\PRIC\x80.EXE", "C:\\DOCS\\\x8A" "ALE.EXE"}) {
         chosenShortPath = shortPath;
         EXPECT_FALSE(ScheduleWininitDeletion(folder.api, "C:\\Docs\\file.exe")) << shortPath;
