@@ -35,12 +35,14 @@ bool SameLetters(const char* text, const char* upper, size_t n)
     return true;
 }
 
-// The digits of COM and LPT ports, among them the superscript 1, 2 and 3 of
-// code page 1252, which newer Windows reads as port numbers too.
-bool IsPortDigit(char c)
+// The devices of MS-DOS, on which the Windows 95 family is built: Knowledge
+// Base Q74496, "MS-DOS Device Driver Names Cannot be Used as File Names",
+// lists CON, PRN, AUX, CLOCK$, NUL, COM1-COM4 and LPT1-LPT3. COM0, COM5-COM9,
+// LPT0, LPT4-LPT9, the superscript port digits, CONIN$ and CONOUT$ are
+// devices on the NT family only, and plain names here.
+bool IsPortDigit(char c, char last)
 {
-    const auto byte = static_cast<unsigned char>(c);
-    return (byte >= '0' && byte <= '9') || byte == 0xB9 || byte == 0xB2 || byte == 0xB3;
+    return c >= '1' && c <= last;
 }
 
 bool IsDeviceName(const char* name, size_t length)
@@ -64,11 +66,10 @@ bool IsDeviceName(const char* name, size_t length)
         return SameLetters(name, "CON", 3) || SameLetters(name, "PRN", 3) || SameLetters(name, "AUX", 3) ||
                SameLetters(name, "NUL", 3);
     case 4:
-        return (SameLetters(name, "COM", 3) || SameLetters(name, "LPT", 3)) && IsPortDigit(name[3]);
+        return (SameLetters(name, "COM", 3) && IsPortDigit(name[3], '4')) ||
+               (SameLetters(name, "LPT", 3) && IsPortDigit(name[3], '3'));
     case 6:
-        return SameLetters(name, "CONIN$", 6);
-    case 7:
-        return SameLetters(name, "CONOUT$", 7);
+        return SameLetters(name, "CLOCK$", 6);
     default:
         return false;
     }

@@ -84,8 +84,9 @@ private:
 
 // The Windows 95 family's side.
 
-// A name that 8-bit path handling reads as another one: a trailing dot or
-// space is stripped, and a device name, with or without an extension,
+// A name that the Windows 95 family's path handling reads as another one: a
+// trailing dot or space is stripped, and a device name of that family (CON,
+// PRN, AUX, NUL, CLOCK$, COM1-COM4, LPT1-LPT3), with or without an extension,
 // opens the device. length is strlen(name).
 bool IsEvasiveName(const char* name, size_t length);
 

@@ -3,12 +3,60 @@
 #include "FileSystem.h"
 #include "Handle.h"
 
+#include <cstring>
 #include <string>
 
 namespace {
 
 // WININIT.INI is a handful of lines; anything much larger is not one to edit.
 constexpr DWORD MaxWininitBytes = 1024 * 1024;
+
+// WININIT.EXE runs in real-mode MS-DOS, which keeps a folder's path in 64
+// bytes after "C:\": the MS-DOS 5.0 Programmer's Reference, Int 21h
+// Function 47h, gives it "as long as 63 bytes (without the initial
+// backslash), plus the terminating zero byte"; Knowledge Base Q107106 counts
+// "the MS-DOS limit of 66 characters" with the drive, colon and backslash.
+// A file adds a backslash and its 8.3 name to its folder.
+constexpr size_t MaxDosFolder = 3 + 63;
+constexpr size_t MaxDosName = 8 + 1 + 3;
+
+// The short path as real-mode MS-DOS reads it: in the OEM code page, where
+// Windows gives it in the ANSI one (Knowledge Base Q75435: "all string
+// parameters to MS-DOS (filenames) are implicitly coded in the current code
+// page"); "é" is E9 in code page 1252 and 82 in 437 and 850. False when a
+// character has no OEM form, for which CharToOemA puts a look-alike or '?'
+// that would name another file or none, or when the path is not one that
+// MS-DOS reaches.
+bool DosPathOf(const char* shortPath, std::string& dosPath)
+{
+    const size_t length = std::strlen(shortPath);
+    std::string oem(length + 1, '\0');
+    std::string back(length + 1, '\0');
+    CharToOemA(shortPath, &oem[0]);
+    OemToCharA(oem.c_str(), &back[0]);
+    if (std::strcmp(back.c_str(), shortPath) != 0 || std::strlen(oem.c_str()) != length)
+        return false;
+    oem.resize(length);
+
+    // From a drive's letter: a network path (\\server\share) is not reached
+    // before Windows runs.
+    if (length < 3 || shortPath[1] != ':' || shortPath[2] != '\\')
+        return false;
+    // Found in the ANSI form, where a double-byte character's second byte is
+    // told from a backslash; the code pages differ only where neither has
+    // such characters, and then byte for byte.
+    size_t folder = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(shortPath[i])) && i + 1 < length)
+            ++i;
+        else if (shortPath[i] == '\\')
+            folder = i;
+    }
+    if (folder > MaxDosFolder || length - folder - 1 > MaxDosName)
+        return false;
+    dosPath = oem;
+    return true;
+}
 
 bool ReadWhole(HANDLE file, std::string& text)
 {
@@ -21,20 +69,32 @@ bool ReadWhole(HANDLE file, std::string& text)
     return size == 0 || (ReadFile(file, &text[0], size, &read, nullptr) && read == size);
 }
 
-bool WriteAll(HANDLE file, const std::string& bytes)
+// The file made anew with these bytes, on the disk when this returns true.
+bool WriteWholeFile(const RuntimeApi& api, const std::string& path, const std::string& bytes)
 {
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+    if (!file)
+        return false;
+    const auto size = static_cast<DWORD>(bytes.size());
     DWORD written = 0;
-    return bytes.empty() ||
-           (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size());
+    return api.WriteFile(file.Get(), bytes.data(), size, &written, nullptr) && written == size &&
+           FlushFileBuffers(file.Get());
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string Trimmed(const std::string& line)
 {
-    const size_t first = line.find_first_not_of(" \t\r\n");
+    // A DOS editor may end the file with Ctrl-Z, where a reader stops.
+    static const char Blanks[] = " \t\r\n\x1A";
+    const size_t first = line.find_first_not_of(Blanks);
     if (first == std::string::npos)
         return std::string();
-    const size_t last = line.find_last_not_of(" \t\r\n");
+    const size_t last = line.find_last_not_of(Blanks);
     return line.substr(first, last - first + 1);
 }
 
@@ -56,26 +116,22 @@ bool SameText(const std::string& a, const std::string& b)
     return true;
 }
 
-}  // namespace
-
-bool AddWininitDeletion(const char* wininitPath, const char* shortPath)
+// The text with the line added after the last line of the [rename] section
+// that is not blank, or at the end with a new section. False when the
+// section holds the line already.
+bool WithRenameLine(const std::string& text, const std::string& wanted, std::string& updated)
 {
-    FileHandle file(CreateFileA(wininitPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    std::string text;
-    if (!ReadWhole(file.Get(), text))
-        return false;
-
-    const std::string wanted = std::string("NUL=") + shortPath;
-    // Where the new line goes: after the last line of the [rename] section
-    // that is not blank, or at the end with a new section.
     size_t insertAt = std::string::npos;
     bool inRename = false;
+    // A line ends with CR LF, LF or CR alone.
     for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        else if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
+            end += 2;
+        else
+            end += 1;
         const std::string line = Trimmed(text.substr(start, end - start));
         if (!line.empty() && line[0] == '[') {
             inRename = SameText(line, "[rename]");
@@ -83,7 +139,7 @@ bool AddWininitDeletion(const char* wininitPath, const char* shortPath)
                 insertAt = end;
         } else if (inRename && !line.empty()) {
             if (SameText(line, wanted))
-                return true;
+                return false;
             insertAt = end;
         }
         start = end;
@@ -94,18 +150,100 @@ bool AddWininitDeletion(const char* wininitPath, const char* shortPath)
         insertAt = text.size();
         addition = "[rename]\r\n";
     }
-    // The line before may lack its line end (a file's last line often does).
+    // The line before may lack its line end (a file's last line often does),
+    // or end with CR alone, which a reader of CR LF lines may not take as
+    // one: a blank line is better than two lines joined.
     if (insertAt > 0 && text[insertAt - 1] != '\n')
         addition.insert(0, "\r\n");
     addition += wanted + "\r\n";
+    updated = text.substr(0, insertAt) + addition + text.substr(insertAt);
+    return true;
+}
 
-    // Appending leaves the lines already there untouched; only a section
-    // that is followed by another needs the rest of the file rewritten.
-    const DWORD from = static_cast<DWORD>(insertAt);
-    const std::string rest = addition + text.substr(insertAt);
-    if (SetFilePointer(file.Get(), static_cast<LONG>(from), nullptr, FILE_BEGIN) != from)
+// The Windows 95 family has no rename that replaces a file. WININIT.INI is
+// therefore replaced in steps: the new file is written whole beside it as
+// TAVOKWI.NEW, the old one renamed to TAVOKWI.OLD, the new one renamed to
+// WININIT.INI, the old one deleted. Steps cut short by a power cut leave
+// these names behind; a start in between runs WININIT.EXE on what
+// WININIT.INI holds then, and renames it. This finishes what such a cut
+// left: true when it is done.
+bool FinishInterruptedReplace(const RuntimeApi& api, const std::string& wininit, const std::string& fresh,
+                              const std::string& old)
+{
+    const bool haveOld = Exists(old);
+    const bool haveFresh = Exists(fresh);
+    if (haveOld && haveFresh) {
+        // Cut between the renames: the new file is whole (the old one is
+        // renamed only then) and holds every line of the old one, none of
+        // which was carried out, as there was no WININIT.INI. A WININIT.INI
+        // made since by another program is left to be carried out first.
+        if (Exists(wininit) || !api.MoveFileA(fresh.c_str(), wininit.c_str()))
+            return false;
+        return DeleteFileA(old.c_str()) != FALSE;
+    }
+    if (haveOld) {
+        // Cut after the new file was in place: its lines are in WININIT.INI,
+        // or were carried out at a start since.
+        return DeleteFileA(old.c_str()) != FALSE;
+    }
+    // A new file never put in place, perhaps not whole.
+    return !haveFresh || DeleteFileA(fresh.c_str()) != FALSE;
+}
+
+}  // namespace
+
+bool AddWininitDeletion(const RuntimeApi& api, const char* wininitPath, const char* dosPath)
+{
+    const std::string wininit = wininitPath;
+    const size_t slash = wininit.find_last_of('\\');
+    const std::string folder = slash == std::string::npos ? std::string() : wininit.substr(0, slash + 1);
+    const std::string fresh = folder + "TAVOKWI.NEW";
+    const std::string old = folder + "TAVOKWI.OLD";
+
+    // The system keeps a cached copy of a profile file, which another
+    // program's WritePrivateProfileString may have changed: written out
+    // first, it is what is read here, and a later flush does not write the
+    // copy without this line over the file. It answers FALSE whatever it did.
+    api.WritePrivateProfileStringA(nullptr, nullptr, nullptr, wininitPath);
+
+    if (!FinishInterruptedReplace(api, wininit, fresh, old))
         return false;
-    return WriteAll(file.Get(), rest) && SetEndOfFile(file.Get());
+
+    // Kept open while the new file is written, so that no other writer
+    // comes between.
+    FileHandle file(CreateFileA(wininitPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    const bool existed = file.IsValid();
+    if (!existed && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    std::string text;
+    if (existed && !ReadWhole(file.Get(), text))
+        return false;
+
+    std::string updated;
+    if (!WithRenameLine(text, std::string("NUL=") + dosPath, updated))
+        return true;
+    if (!WriteWholeFile(api, fresh, updated)) {
+        DeleteFileA(fresh.c_str());
+        return false;
+    }
+    file.Reset();
+
+    if (existed && !api.MoveFileA(wininitPath, old.c_str())) {
+        DeleteFileA(fresh.c_str());
+        return false;
+    }
+    if (!api.MoveFileA(fresh.c_str(), wininitPath)) {
+        // The old file back in its place; where even that fails, the next
+        // call finds both and puts the new one in place.
+        if (!existed || api.MoveFileA(old.c_str(), wininitPath))
+            DeleteFileA(fresh.c_str());
+        return false;
+    }
+    // Left behind, it is deleted by the next call.
+    if (existed)
+        DeleteFileA(old.c_str());
+    return true;
 }
 
 namespace {
@@ -172,8 +310,11 @@ bool ScheduleWininitDeletion(const RuntimeApi& api, const char* path)
 {
     // WININIT.EXE runs before long names are known: it wants the 8.3 path.
     char shortPath[MAX_PATH] = {};
-    const DWORD shortLength = GetShortPathNameA(path, shortPath, MAX_PATH);
+    const DWORD shortLength = api.GetShortPathNameA(path, shortPath, MAX_PATH);
     if (shortLength == 0 || shortLength >= MAX_PATH)
+        return false;
+    std::string dosPath;
+    if (!DosPathOf(shortPath, dosPath))
         return false;
     char windows[MAX_PATH] = {};
     const UINT windowsLength = api.GetWindowsDirectoryA(windows, MAX_PATH);
@@ -183,5 +324,6 @@ bool ScheduleWininitDeletion(const RuntimeApi& api, const char* path)
     if (wininit.back() != '\\')
         wininit += '\\';
     wininit += "WININIT.INI";
-    return AddWininitDeletion(wininit.c_str(), shortPath);
+    return AddWininitDeletion(api, wininit.c_str(), dosPath.c_str());
 }
+

@@ -8,7 +8,7 @@ OsFamily OsFamilyFromVersion(DWORD version)
 {
     if (version & 0x80000000u)
         return Win9x;
-    return (version & 0xFFFFu) < 5 ? NT4 : NT5Plus;
+    return (version & 0xFFu) < 5 ? NT4 : NT5Plus;
 }
 
 HMODULE LoadSystemLibrary(const char* name)

@@ -49,6 +49,10 @@ using ShellExecuteAFn = HINSTANCE(WINAPI*)(HWND owner, LPCSTR verb, LPCSTR file,
                                            LPCSTR directory, INT show);
 using DeviceIoControlFn = BOOL(WINAPI*)(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out,
                                         DWORD outBytes, LPDWORD returned, LPOVERLAPPED overlapped);
+using GetShortPathNameAFn = DWORD(WINAPI*)(LPCSTR path, LPSTR shortPath, DWORD size);
+using WriteFileFn = BOOL(WINAPI*)(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+using MoveFileAFn = BOOL(WINAPI*)(LPCSTR existing, LPCSTR replacement);
+using WritePrivateProfileStringAFn = BOOL(WINAPI*)(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
 
 enum OsFamily : uint16_t {
     Win9x = 0,
@@ -57,7 +61,7 @@ enum OsFamily : uint16_t {
 };
 
 // From a GetVersion result: the high bit marks the Windows 95 family; on NT
-// the low word (major version in its low byte) below 5 is NT 4.0 or older.
+// a major version (the low byte) below 5 is NT 4.0 or older.
 OsFamily OsFamilyFromVersion(DWORD version);
 
 // The major and minor version of a GetVersion result, as major * 100 + minor:
@@ -114,6 +118,14 @@ struct RuntimeApi {
     GetDriveTypeAFn GetDriveTypeA = ::GetDriveTypeA;
     GetWindowsDirectoryAFn GetWindowsDirectoryA = ::GetWindowsDirectoryA;
     DeviceIoControlFn DeviceIoControl = ::DeviceIoControl;
+    // The Windows 95 family's restart deletion. Wine gives no short name
+    // outside ASCII, where Windows 95 does in the ANSI code page; its writes
+    // and renames do not fail halfway; and it writes each profile change at
+    // once, where Windows 95 keeps it in a cache.
+    GetShortPathNameAFn GetShortPathNameA = ::GetShortPathNameA;
+    WriteFileFn WriteFile = ::WriteFile;
+    MoveFileAFn MoveFileA = ::MoveFileA;
+    WritePrivateProfileStringAFn WritePrivateProfileStringA = ::WritePrivateProfileStringA;
     // The links' cursor, which Windows 95 and NT 4.0 lack, and the page
     // they open, which a test must not really open.
     LoadCursorAFn LoadCursorA = ::LoadCursorA;

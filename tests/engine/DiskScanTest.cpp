@@ -5,7 +5,6 @@
 #include "MemAndFileWalker.h"
 #include "RecordingWalker.h"
 #include "Reference.h"
-#include "RestartDeletion.h"
 #include "RuntimeApi.h"
 #include "ScanHost.h"
 #include "TempTree.h"
@@ -248,14 +247,6 @@ TEST(DiskScan, OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit)
     ASSERT_TRUE(ReadWholeFile(wininit, after));
     EXPECT_EQ(after, "[Rename]\r\nNUL=C:\\OLD.TMP\r\nC:\\A.DLL=C:\\A.NEW\r\nNUL=" + std::string(shortPath) +
                          "\r\n\r\n[Other]\r\nkey=value");
-
-    // No file yet: the file and its section are made.
-    ASSERT_TRUE(DeleteFileA(wininit.c_str()));
-    EXPECT_TRUE(AddWininitDeletion(wininit.c_str(), "C:\\WORM.EXE"));
-    ASSERT_TRUE(ReadWholeFile(wininit, after));
-    EXPECT_EQ(after, "[rename]\r\nNUL=C:\\WORM.EXE\r\n");
-    // One that cannot be opened registers nothing: the row says Kill Failed.
-    EXPECT_FALSE(AddWininitDeletion(tree.MakeDir("a-folder").c_str(), "C:\\WORM.EXE"));
 }
 
 namespace {

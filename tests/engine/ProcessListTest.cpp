@@ -620,8 +620,9 @@ TEST(OsFamilyTest, ChosenFromGetVersion)
     EXPECT_EQ(OsFamilyFromVersion(0x00000005), NT5Plus);
     EXPECT_EQ(OsFamilyFromVersion(0x0A280105), NT5Plus);  // XP
     EXPECT_EQ(OsFamilyFromVersion(0x00000A06), NT5Plus);
-    // 3.51: the version word read as one number is 0x3303, not below 5.
-    EXPECT_EQ(OsFamilyFromVersion(0x00003303), NT5Plus);
+    // NT 3.51: the major version is 3, though the version word read as one
+    // number (0x3303) is not below 5.
+    EXPECT_EQ(OsFamilyFromVersion(0x04213303), NT4);
     EXPECT_EQ(OsFamilyFromVersion(GetVersion()), NT5Plus);
 }
 
@@ -630,7 +631,7 @@ TEST_F(FakeFamily, FamilyComesFromTheGetVersionOfTheTable)
     const struct {
         DWORD version;
         OsFamily family;
-    } cases[] = {{Win98Version, Win9x}, {0x0004, NT4}, {0x0005, NT5Plus}, {0x0A06, NT5Plus}, {0x3303, NT5Plus}};
+    } cases[] = {{Win98Version, Win9x}, {0x0004, NT4}, {0x0005, NT5Plus}, {0x0A06, NT5Plus}, {0x3303, NT4}};
     for (const auto& c : cases) {
         system_.version = c.version;
         ProcessList list;
@@ -1067,7 +1068,7 @@ TEST_F(FakeFamily, AMissingRequiredFunctionEmptiesThePass)
         {Win98Version, {0, 1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12, 13}},
         {Nt4Version, {7, 8, 9, 10, 11}, {0, 1, 2, 3, 4, 5, 6, 12, 13}},
         {0x0A280105, {0, 1, 2, 12, 13, 7, 8, 9, 10, 11}, {3, 4, 5, 6}},
-        {0x3303, {0, 1, 2, 12, 13, 7, 8, 9, 10, 11}, {3, 4, 5, 6}},
+        {0x3303, {7, 8, 9, 10, 11}, {0, 1, 2, 3, 4, 5, 6, 12, 13}},
     };
     for (const auto& family : families) {
         for (size_t which : family.required) {
@@ -1089,11 +1090,12 @@ TEST_F(FakeFamily, AMissingRequiredFunctionEmptiesThePass)
     }
 
     // Without the library of process-status functions (NT 5 does not call
-    // them) and on 3.51 without tool-help: no range, no step, no visit.
+    // them), and on 3.51, which takes NT 4.0's way, without that library:
+    // no range, no step, no visit.
     const struct {
         DWORD version;
         std::vector<size_t> gone;
-    } passes[] = {{0x0A280105, {7, 8, 9, 10}}, {0x3303, {0, 1, 2, 3, 4, 5, 6, 12, 13}}, {Win98Version, {6}},
+    } passes[] = {{0x0A280105, {7, 8, 9, 10}}, {0x3303, {7, 8, 9, 10, 11}}, {Win98Version, {6}},
                   {Nt4Version, {11}}};
     for (const auto& pass : passes) {
         system_.version = pass.version;

@@ -15,7 +15,7 @@ NARROW_FIND_FUNCTIONS = ("FindFirstFileA", "FindFirstFileExA", "FindNextFileA")
 
 # Functions whose first argument is a path: what the "\\?\" rule reads.
 PATH_FUNCTIONS = ("CreateFileA", "FindFirstFileA", "GetFileAttributesA", "SetFileAttributesA",
-                  "DeleteFileA", "MoveFileExA", "GetShortPathNameA", "LoadLibraryA")
+                  "DeleteFileA", "MoveFileA", "MoveFileExA", "GetShortPathNameA", "LoadLibraryA")
 
 # The wide-character functions Windows 95 implements; every other one is a
 # stub that fails.

@@ -40,11 +40,13 @@ VERSIONS = ("win95", "win98", "winme", "nt40", "win2k", "winxp", "win7", "win10"
 # The engine tests that reach a judged call the whole scan may not: opens
 # with a share mode, removal and restart deletion of a file in use, and the
 # volume query. The first would register its file in the prefix's own
-# WININIT.INI under the Windows 95 family; the second fakes that family, so it
-# runs only where the family is the one emulated.
+# WININIT.INI under the Windows 95 family; the others of restart deletion
+# fake that family (with the replacing of WININIT.INI and what an
+# interrupted one left), so they run only where it is the one emulated.
 ENGINE_FILTER_NT = ("DiskScan.RemovesOnlyMatchingFilesAndReportsEachOutcome:"
                     "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
 ENGINE_FILTER_WIN95 = ("DiskScan.OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit:"
+                       "RestartDeletion.*:"
                        "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
 
 # A tree deeper than any 8-bit path reaches, short names included: its files

@@ -1,0 +1,322 @@
+// The Windows 95 family's own rules, tested where this system is not of it:
+// restart deletion through WININIT.INI, and the names that family reads as
+// devices.
+#include "FileFind.h"
+#include "RestartDeletion.h"
+#include "RuntimeApi.h"
+#include "TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// A Windows folder of the test's own.
+std::string windowsFolder;
+
+UINT WINAPI TestWindowsFolder(LPSTR buffer, UINT size)
+{
+    if (windowsFolder.size() >= size)
+        return static_cast<UINT>(windowsFolder.size() + 1);
+    windowsFolder.copy(buffer, windowsFolder.size());
+    buffer[windowsFolder.size()] = '\0';
+    return static_cast<UINT>(windowsFolder.size());
+}
+
+// The short path Windows 95 would give: Wine never puts a letter outside
+// ASCII in a short name.
+std::string chosenShortPath;
+
+DWORD WINAPI ChosenShortPath(LPCSTR, LPSTR buffer, DWORD size)
+{
+    if (chosenShortPath.size() >= size)
+        return static_cast<DWORD>(chosenShortPath.size() + 1);
+    chosenShortPath.copy(buffer, chosenShortPath.size());
+    buffer[chosenShortPath.size()] = '\0';
+    return static_cast<DWORD>(chosenShortPath.size());
+}
+
+// A disk that fills up halfway through a write.
+BOOL WINAPI WriteHalfThenFail(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    ::WriteFile(file, bytes, size / 2, written, overlapped);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// Renames that fail at the chosen calls, counted from 0.
+unsigned moves = 0;
+unsigned failingMoves = 0;  // bit n: the call n fails
+
+BOOL WINAPI MoveFailingAtChosenCalls(LPCSTR existing, LPCSTR replacement)
+{
+    const unsigned call = moves++;
+    if (call < 32 && (failingMoves >> call) & 1u) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return ::MoveFileA(existing, replacement);
+}
+
+// The Windows 95 family's profile cache: another program's change waits in
+// it until a flush writes the cached copy over the file.
+std::string cachedFile;
+std::string cachedText;
+
+BOOL WINAPI CachingProfileWrite(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
+{
+    if (!section && !key && !value && !cachedFile.empty() && cachedFile == file) {
+        TempTree::WriteFileAt(cachedFile, cachedText);
+        cachedFile.clear();
+    }
+    return FALSE;
+}
+
+struct Windows95Folder {
+    TempTree tree;
+    std::string wininit;
+    std::string fresh;
+    std::string old;
+    RuntimeApi api;
+
+    Windows95Folder()
+    {
+        windowsFolder = tree.MakeDir("WINDOWS");
+        wininit = windowsFolder + "\\WININIT.INI";
+        fresh = windowsFolder + "\\TAVOKWI.NEW";
+        old = windowsFolder + "\\TAVOKWI.OLD";
+        api.GetWindowsDirectoryA = TestWindowsFolder;
+    }
+
+    std::string Wininit() const
+    {
+        std::string text;
+        EXPECT_TRUE(ReadWholeFile(wininit, text));
+        return text;
+    }
+
+    bool NothingLeftBeside() const { return !FileExists(fresh) && !FileExists(old); }
+};
+
+const char Before[] = "[rename]\r\nNUL=C:\\OLD.TMP\r\nC:\\A.DLL=C:\\A.NEW\r\n";
+
+}  // namespace
+
+TEST(RestartDeletion, TheShortPathIsWrittenInTheOemCodePage)
+{
+    // "é" is E9 in code page 1252, the engine tests' ANSI code page, and 82
+    // in both OEM code pages Wine may pair with it.
+    ASSERT_EQ(GetACP(), 1252u);
+    ASSERT_TRUE(GetOEMCP() == 437u || GetOEMCP() == 850u) << GetOEMCP();
+    Windows95Folder folder;
+    folder.api.GetShortPathNameA = ChosenShortPath;
+    chosenShortPath = "C:\\DOCS\\CAF\xE9.EXE";
+    EXPECT_TRUE(ScheduleWininitDeletion(folder.api, "C:\\Docs\\caf\xE9.exe"));
+    EXPECT_EQ(folder.Wininit(), "[rename]\r\nNUL=C:\\DOCS\\CAF\x82.EXE\r\n");
+
+    // The euro sign and "Š" have no form in either: CharToOemA writes '?'
+    // for the one, and for the other an "S" that names another file.
+    for (const char* shortPath : {"C:\\DOCS\\PRIC\x80.EXE", "C:\\DOCS\\\x8A" "ALE.EXE"}) {
+        chosenShortPath = shortPath;
+        EXPECT_FALSE(ScheduleWininitDeletion(folder.api, "C:\\Docs\\file.exe")) << shortPath;
+    }
+    EXPECT_EQ(folder.Wininit(), "[rename]\r\nNUL=C:\\DOCS\\CAF\x82.EXE\r\n");
+}
+
+TEST(RestartDeletion, AShortPathTooLongForMsDosIsRefused)
+{
+    Windows95Folder folder;
+    TempTree::WriteFileAt(folder.wininit, Before);
+
+    // Real folders, as deep as a short path can go in Windows and not in
+    // real-mode MS-DOS.
+    const std::string deep = folder.tree.WriteFile(
+        "LEVEL001\\LEVEL002\\LEVEL003\\LEVEL004\\LEVEL005\\LEVEL006\\LEVEL007\\LEVEL008\\WORM.EXE", "worm");
+    char shortPath[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameA(deep.c_str(), shortPath, MAX_PATH), 80u) << shortPath;
+    EXPECT_FALSE(ScheduleWininitDeletion(folder.api, deep.c_str()));
+    EXPECT_EQ(folder.Wininit(), Before);
+
+    // At the limit: the folder "C:\" and 63 more characters, then an 8.3 name.
+    folder.api.GetShortPathNameA = ChosenShortPath;
+    std::string longest = "C:\\" + std::string(7, 'D');
+    for (int i = 0; i < 7; ++i)
+        longest += "\\" + std::string(7, 'D');
+    ASSERT_EQ(longest.size(), 66u);
+    struct {
+        std::string path;
+        bool reached;
+    } const cases[] = {
+        {longest + "\\WORMFILE.EXE", true},
+        {longest + "D\\WORM.EXE", false},       // a folder one longer, though the path is shorter
+        {longest + "\\WORMFILE.EXE1", false},  // no 8.3 name
+        {"\\\\SERVER\\SHARE\\WORM.EXE", false},   // no drive before Windows runs
+    };
+    std::string expected = Before;
+    for (const auto& c : cases) {
+        chosenShortPath = c.path;
+        EXPECT_EQ(ScheduleWininitDeletion(folder.api, "C:\\worm.exe"), c.reached) << c.path;
+        if (c.reached)
+            expected += "NUL=" + c.path + "\r\n";
+        EXPECT_EQ(folder.Wininit(), expected) << c.path;
+    }
+}
+
+TEST(RestartDeletion, AWriteThatFailsHalfwayLeavesEveryLineThere)
+{
+    // Where [rename] is followed by another section the lines after it move;
+    // where it ends the file the line is appended, and half a line such as
+    // "NUL=C:\AB" would name another file.
+    for (const std::string& before : {std::string(Before) + "\r\n[Other]\r\nkey=value\r\n", std::string(Before)}) {
+        Windows95Folder folder;
+        TempTree::WriteFileAt(folder.wininit, before);
+        folder.api.WriteFile = WriteHalfThenFail;
+        EXPECT_FALSE(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\ABCDEFGH\\WORM.EXE"));
+        EXPECT_EQ(folder.Wininit(), before);
+        EXPECT_TRUE(folder.NothingLeftBeside());
+
+        folder.api.WriteFile = ::WriteFile;
+        EXPECT_TRUE(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\ABCDEFGH\\WORM.EXE"));
+        EXPECT_NE(folder.Wininit().find(std::string(Before) + "NUL=C:\\ABCDEFGH\\WORM.EXE\r\n"), std::string::npos);
+        EXPECT_TRUE(folder.NothingLeftBeside());
+    }
+}
+
+TEST(RestartDeletion, ARenameThatFailsLeavesEveryLineThere)
+{
+    // The old file is renamed away (call 0), the new one put in its place
+    // (call 1), and where that fails the old one put back (call 2).
+    const std::string added = std::string(Before) + "NUL=C:\\WORM.EXE\r\n";
+    for (const unsigned failing : {1u, 2u}) {
+        Windows95Folder folder;
+        TempTree::WriteFileAt(folder.wininit, Before);
+        folder.api.MoveFileA = MoveFailingAtChosenCalls;
+        moves = 0;
+        failingMoves = failing;
+        EXPECT_FALSE(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\WORM.EXE")) << failing;
+        EXPECT_EQ(folder.Wininit(), Before);
+        EXPECT_TRUE(folder.NothingLeftBeside());
+    }
+
+    // The new file cannot be put in place, nor the old one back: no
+    // WININIT.INI is left for a while, but both files are, and the next
+    // call puts the new one in place before it adds its own line.
+    Windows95Folder folder;
+    TempTree::WriteFileAt(folder.wininit, Before);
+    folder.api.MoveFileA = MoveFailingAtChosenCalls;
+    moves = 0;
+    failingMoves = 2u | 4u;
+    EXPECT_FALSE(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\WORM.EXE"));
+    EXPECT_FALSE(FileExists(folder.wininit));
+    failingMoves = 0;
+    EXPECT_TRUE(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\OTHER.EXE"));
+    EXPECT_EQ(folder.Wininit(), added + "NUL=C:\\OTHER.EXE\r\n");
+    EXPECT_TRUE(folder.NothingLeftBeside());
+}
+
+TEST(RestartDeletion, WhatAnInterruptedReplaceLeftIsFinished)
+{
+    const std::string withWorm = std::string(Before) + "NUL=C:\\WORM.EXE\r\n";
+    const std::string other = "NUL=C:\\OTHER.EXE\r\n";
+    // An empty text: no such file; an empty "after": the call fails and
+    // nothing changes.
+    struct {
+        const char* what;
+        std::string wininit;
+        std::string fresh;
+        std::string old;
+        std::string after;
+    } const cases[] = {
+        {"between the renames: the new file goes in place", "", withWorm, Before, withWorm + other},
+        // The system started since: WININIT.EXE carried the lines out, and
+        // they must not come back.
+        {"after the new file was in place, then a start", "", "", Before, "[rename]\r\n" + other},
+        {"after the new file was in place", withWorm, "", Before, withWorm + other},
+        {"while the new file was written", Before, "[rename]\r\nNUL=C:\\WO", "", Before + other},
+        // Another program made a WININIT.INI while there was none: its lines
+        // are carried out first, and nothing here is touched.
+        {"between the renames, and a new WININIT.INI made since", "[rename]\r\nNUL=C:\\SETUP.TMP\r\n", withWorm,
+         Before, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Windows95Folder folder;
+        if (!c.wininit.empty())
+            TempTree::WriteFileAt(folder.wininit, c.wininit);
+        if (!c.fresh.empty())
+            TempTree::WriteFileAt(folder.fresh, c.fresh);
+        if (!c.old.empty())
+            TempTree::WriteFileAt(folder.old, c.old);
+        EXPECT_EQ(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\OTHER.EXE"), !c.after.empty());
+        if (!c.after.empty()) {
+            EXPECT_EQ(folder.Wininit(), c.after);
+            EXPECT_TRUE(folder.NothingLeftBeside());
+        } else {
+            EXPECT_EQ(folder.Wininit(), c.wininit);
+            std::string text;
+            EXPECT_TRUE(ReadWholeFile(folder.fresh, text) && text == c.fresh);
+            EXPECT_TRUE(ReadWholeFile(folder.old, text) && text == c.old);
+        }
+    }
+}
+
+TEST(RestartDeletion, ALineAnotherProgramLeftInTheProfileCacheIsKept)
+{
+    Windows95Folder folder;
+    TempTree::WriteFileAt(folder.wininit, Before);
+    cachedFile = folder.wininit;
+    cachedText = std::string(Before) + "NUL=C:\\CACHED.TMP\r\n";
+    folder.api.WritePrivateProfileStringA = CachingProfileWrite;
+    EXPECT_TRUE(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\WORM.EXE"));
+    // The system flushes its cache at some later time.
+    CachingProfileWrite(nullptr, nullptr, nullptr, folder.wininit.c_str());
+    EXPECT_EQ(folder.Wininit(), std::string(Before) + "NUL=C:\\CACHED.TMP\r\nNUL=C:\\WORM.EXE\r\n");
+}
+
+TEST(RestartDeletion, TheNewLineStandsOnALineOfItsOwn)
+{
+    struct {
+        const char* before;  // null: no file yet
+        const char* after;
+    } const cases[] = {
+        {nullptr, "[rename]\r\nNUL=C:\\WORM.EXE\r\n"},
+        {"[Other]\r\nkey=value", "[Other]\r\nkey=value\r\n[rename]\r\nNUL=C:\\WORM.EXE\r\n"},
+        // The last line without its line end, with blanks after it, or
+        // ended by CR alone.
+        {"[rename]\r\nNUL=C:\\OLD.TMP", "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=C:\\WORM.EXE\r\n"},
+        {"[rename]\r\nNUL=C:\\OLD.TMP \t", "[rename]\r\nNUL=C:\\OLD.TMP \t\r\nNUL=C:\\WORM.EXE\r\n"},
+        {"[rename]\r\nNUL=C:\\OLD.TMP\r", "[rename]\r\nNUL=C:\\OLD.TMP\r\r\nNUL=C:\\WORM.EXE\r\n"},
+        // Lines ended by CR alone, or LF alone: the section is still found.
+        {"[rename]\rNUL=C:\\OLD.TMP", "[rename]\rNUL=C:\\OLD.TMP\r\nNUL=C:\\WORM.EXE\r\n"},
+        {"[rename]\nNUL=C:\\OLD.TMP\n[x]\nk=v", "[rename]\nNUL=C:\\OLD.TMP\nNUL=C:\\WORM.EXE\r\n[x]\nk=v"},
+        // A DOS editor's Ctrl-Z ends what a reader takes.
+        {"[rename]\r\nNUL=C:\\OLD.TMP\r\n\x1A", "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=C:\\WORM.EXE\r\n\x1A"},
+        // There already, in other letters.
+        {"[RENAME]\r\nnul=c:\\worm.exe\r\n", "[RENAME]\r\nnul=c:\\worm.exe\r\n"},
+    };
+    for (const auto& c : cases) {
+        Windows95Folder folder;
+        if (c.before)
+            TempTree::WriteFileAt(folder.wininit, c.before);
+        EXPECT_TRUE(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\WORM.EXE"));
+        EXPECT_EQ(folder.Wininit(), c.after) << (c.before ? c.before : "(no file)");
+        EXPECT_TRUE(folder.NothingLeftBeside());
+    }
+    // One that cannot be read registers nothing: the row says Kill Failed.
+    Windows95Folder folder;
+    EXPECT_FALSE(AddWininitDeletion(folder.api, folder.tree.MakeDir("a-folder").c_str(), "C:\\WORM.EXE"));
+}
+
+TEST(Windows95DeviceNames, OnlyThatFamilysDevicesAreEvasive)
+{
+    auto evasive = [](const char* name) { return IsEvasiveName(name, std::strlen(name)); };
+    for (const char* device : {"CON", "prn", "Aux", "NUL", "CLOCK$", "clock$.exe", "COM1", "com2.exe", "COM3",
+                               "COM4.dll", "LPT1", "lpt2", "LPT3.txt", "nul .bin", "CON.tar.gz"})
+        EXPECT_TRUE(evasive(device)) << device;
+    // Devices on the NT family only.
+    for (const char* plain : {"COM0", "COM5", "com9.exe", "LPT0", "LPT4", "lpt9.exe", "COM\xB9", "LPT\xB2",
+                              "COM\xB3.exe", "CONIN$", "conout$", "CONOUT$.txt", "COM10", "CONX", "LPT"})
+        EXPECT_FALSE(evasive(plain)) << plain;
+}
