@@ -1,8 +1,9 @@
 // Functions that only some Windows families have: tool-help (Windows 95
-// family, 2000 and later), process-status (NT family) and the native
-// system-information query. They are resolved by name at run time so that
-// the program starts on every family, and they all live in one table so
-// that tests can stand in for a family this machine is not.
+// family, 2000 and later), process-status (NT family), the native
+// system-information query and the token query (NT family). They are
+// resolved by name at run time so that the program starts on every family,
+// and they all live in one table so that tests can stand in for a family
+// this machine is not.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +27,9 @@ using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LP
 using GetModuleInformationFn = BOOL(WINAPI*)(HANDLE process, HMODULE module, MODULEINFO* info, DWORD bytes);
 
 using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
+
+using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
+                                            DWORD bytes, PDWORD returned);
 
 using Wow64DisableWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID* oldValue);
 using Wow64RevertWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID oldValue);
@@ -53,6 +57,10 @@ enum OsFamily : uint16_t {
 // the low word (major version in its low byte) below 5 is NT 4.0 or older.
 OsFamily OsFamilyFromVersion(DWORD version);
 
+// NT 6.0 (Vista) or later: where an administrator's process runs without
+// its rights unless elevated.
+bool HasElevation(DWORD version);
+
 struct RuntimeApi {
     // Tool-help, from "Kernel32.dll".
     CreateToolhelp32SnapshotFn CreateToolhelp32Snapshot = nullptr;
@@ -76,6 +84,11 @@ struct RuntimeApi {
     // before Windows XP x64.
     Wow64DisableWow64FsRedirectionFn Wow64DisableWow64FsRedirection = nullptr;
     Wow64RevertWow64FsRedirectionFn Wow64RevertWow64FsRedirection = nullptr;
+
+    // The token query that tells whether the scan could have had an
+    // administrator's rights. Windows 95's advapi32 is not known to export
+    // it and that family never asks, so it is looked up, not imported.
+    GetTokenInformationFn GetTokenInformation = nullptr;
 
     // The disk walk's directory search, an ordinary import kept here so that
     // a test can stand in for it: Wine's listings never fail with
@@ -121,6 +134,8 @@ void ResolvePsapiFunctions(RuntimeApi& api, HMODULE psapi);
 void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll);
 // From the kernel32 that every process has loaded; needs no library handle.
 void ResolveWow64Functions(RuntimeApi& api);
+// From the advapi32 that the program imports from, so it is loaded.
+void ResolveTokenFunctions(RuntimeApi& api);
 
 // Null in the product. A test sets it to change the table after resolving:
 // to fake a Windows family, a missing function, a hang or a failure.
