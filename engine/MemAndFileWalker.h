@@ -2,6 +2,7 @@
 // counts, tests and removes, and the closing summary.
 #pragma once
 
+#include "ProcessList.h"
 #include "RuntimeApi.h"
 #include "ScanContext.h"
 #include "SignatureMatcher.h"
@@ -69,12 +70,18 @@ private:
     void WalkDirectory(std::string& path, std::string& shown);
     ScanOutcome Remediate(const char* path);
     void ShowSummary() const;
+    UINT Language() const;
 
     const SignatureSet signatures_;
-    // The file-system redirection pair, resolved once per scan, and the
-    // find functions.
+    // The file-system redirection pair and the token query, resolved once
+    // per scan, and the find functions.
     RuntimeApi api_;
     // The walk may use \\?\ paths: the NT family takes them, the Windows 95
     // family does not.
     bool exactPaths_ = false;
+    // Why the memory pass examined nothing, when the process list could say.
+    ListGap memoryGap_ = GapNone;
+    // A "Kill Failed" where the deletion or its registration for the restart
+    // was refused with ERROR_ACCESS_DENIED: rights the scan may have lacked.
+    bool removalDenied_ = false;
 };
