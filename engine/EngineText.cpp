@@ -8,6 +8,8 @@ const char DelayDelete[] = "Delay Delete";
 // colon as stray characters.
 const char SummaryFormatEnglish[] = "Complete!\nFiles: %d\nInfected: %d\nKill failed: %d\n";
 const char SummaryCaptionEnglish[] = "Message";
+const char NoPsapiNoteEnglish[] = "Memory could not be scanned: psapi.dll is missing from the system folder.";
+const char RunAsAdministratorNoteEnglish[] = "Access denied: run this program as an administrator and scan again.";
 }  // namespace
 
 const char* const StatusWords[12] = {
@@ -25,3 +27,11 @@ const char* const SummaryCaption[4] = {
 };
 
 const char DetectionName[] = "Worm.Win32.Tavok";
+
+const char* const NoPsapiNote[4] = {
+    NoPsapiNoteZhCn, NoPsapiNoteEnglish, NoPsapiNoteZhTw, NoPsapiNoteJa,
+};
+
+const char* const RunAsAdministratorNote[4] = {
+    RunAsAdministratorNoteZhCn, RunAsAdministratorNoteEnglish, RunAsAdministratorNoteZhTw, RunAsAdministratorNoteJa,
+};

@@ -8,6 +8,10 @@ extern const char* const StatusWords[12];
 extern const char* const SummaryFormat[4];
 extern const char* const SummaryCaption[4];
 extern const char DetectionName[];
+// Lines added to the summary after its counts. The first is also shown on
+// the status line when the memory pass could not run.
+extern const char* const NoPsapiNote[4];
+extern const char* const RunAsAdministratorNote[4];
 
 // The code-page units that hold the non-ASCII columns.
 extern const char KillFailedZhCn[];
@@ -15,3 +19,9 @@ extern const char DeletedZhCn[];
 extern const char DelayDeleteZhCn[];
 extern const char SummaryFormatZhCn[];
 extern const char SummaryCaptionZhCn[];
+extern const char NoPsapiNoteZhCn[];
+extern const char RunAsAdministratorNoteZhCn[];
+extern const char NoPsapiNoteZhTw[];
+extern const char RunAsAdministratorNoteZhTw[];
+extern const char NoPsapiNoteJa[];
+extern const char RunAsAdministratorNoteJa[];

@@ -6,3 +6,5 @@ const char DeletedZhCn[] = "删除成功";
 const char DelayDeleteZhCn[] = "重启后删除";
 const char SummaryFormatZhCn[] = "扫描完毕！\n扫描文件：%d\n发现病毒：%d\n清除失败：%d\n";
 const char SummaryCaptionZhCn[] = "提示";
+const char NoPsapiNoteZhCn[] = "无法扫描内存：系统文件夹中缺少 psapi.dll。";
+const char RunAsAdministratorNoteZhCn[] = "拒绝访问：请以管理员身份运行本程序，然后重新扫描。";

@@ -9,6 +9,7 @@
 
 #include <winioctl.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -93,6 +94,74 @@ private:
     bool off_ = false;
 };
 
+// S-1-5-32-544, the Administrators group, as the token holds it.
+const unsigned char AdministratorsSid[16] = {
+    SID_REVISION, 2, 0, 0, 0, 0, 0, 5,  // two sub-authorities, SECURITY_NT_AUTHORITY
+    0x20, 0, 0, 0, 0x20, 0x02, 0, 0,    // SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS
+};
+
+// More than any one user's groups take: a size past it is not believed.
+constexpr DWORD MaxTokenGroupBytes = 64 * 1024;
+
+enum class Rights { Administrator, Lacking, Unknown };
+
+// Vista and later: whether this process runs elevated. NT 4.0 to XP: whether
+// the Administrators group is enabled in its token; CheckTokenMembership
+// would say it, but 2000 brought it. The Windows 95 family has no rights to
+// lack.
+Rights AdministratorRights(const RuntimeApi& api)
+{
+    const DWORD version = api.GetVersion();
+    if (OsFamilyFromVersion(version) == Win9x || !api.GetTokenInformation)
+        return Rights::Unknown;
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
+        return Rights::Unknown;
+    KernelHandle token(rawToken);
+
+    DWORD bytes = 0;
+    if (HasElevation(version)) {
+        TOKEN_ELEVATION elevation = {};
+        if (!api.GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &bytes))
+            return Rights::Unknown;
+        return elevation.TokenIsElevated ? Rights::Administrator : Rights::Lacking;
+    }
+
+    api.GetTokenInformation(token.Get(), TokenGroups, nullptr, 0, &bytes);
+    if (bytes < sizeof(TOKEN_GROUPS) || bytes > MaxTokenGroupBytes)
+        return Rights::Unknown;
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bytes]);
+    if (!buffer || !api.GetTokenInformation(token.Get(), TokenGroups, buffer.get(), bytes, &bytes))
+        return Rights::Unknown;
+    const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.get());
+    const size_t fit = (bytes - offsetof(TOKEN_GROUPS, Groups)) / sizeof(SID_AND_ATTRIBUTES);
+    for (DWORD i = 0; i < groups->GroupCount && i < fit; ++i) {
+        const SID_AND_ATTRIBUTES& group = groups->Groups[i];
+        const auto* sid = static_cast<const unsigned char*>(group.Sid);
+        // The count comes first: a shorter SID is not read past its end.
+        if (sid && sid[1] == AdministratorsSid[1] &&
+            std::memcmp(sid, AdministratorsSid, sizeof AdministratorsSid) == 0) {
+            // A group kept for denying access only grants nothing.
+            const bool granting =
+                (group.Attributes & SE_GROUP_ENABLED) && !(group.Attributes & SE_GROUP_USE_FOR_DENY_ONLY);
+            return granting ? Rights::Administrator : Rights::Lacking;
+        }
+    }
+    return Rights::Lacking;
+}
+
+// Appends text and a line break where they fit whole.
+void AppendLine(char* buffer, size_t size, const char* text)
+{
+    const size_t used = std::strlen(buffer);
+    const size_t length = std::strlen(text);
+    if (used + length + 2 > size)
+        return;
+    std::memcpy(buffer + used, text, length);
+    buffer[used + length] = '\n';
+    buffer[used + length + 1] = '\0';
+}
+
 }  // namespace
 
 DWORD WINAPI ScanThreadProc(LPVOID parameter)
@@ -114,6 +183,7 @@ MemAndFileWalker::MemAndFileWalker(ScanContext* context_, const SignatureSet& si
 {
     EnableDebugPrivilege(1);
     ResolveLaterKernel32Functions(api_);
+    ResolveTokenFunctions(api_);
     if (RuntimeApiOverride)
         RuntimeApiOverride(api_);
 }
@@ -147,12 +217,22 @@ void MemAndFileWalker::RunScan()
     ShowSummary();
 }
 
+UINT MemAndFileWalker::Language() const
+{
+    return context->language < LanguageCount ? context->language : LanguageEnglish;
+}
+
 void MemAndFileWalker::ShowSummary() const
 {
-    const UINT language = context->language < LanguageCount ? context->language : LanguageEnglish;
-    char summary[256] = {};
+    const UINT language = Language();
+    // The counts, then a line for each reason the scan fell short.
+    char summary[512] = {};
     std::snprintf(summary, sizeof summary, SummaryFormat[language], static_cast<int>(files),
                   static_cast<int>(infected), static_cast<int>(infected - deleted));
+    if (memoryGap_ == GapNoPsapi)
+        AppendLine(summary, sizeof summary, NoPsapiNote[language]);
+    if (removalDenied_ && AdministratorRights(api_) == Rights::Lacking)
+        AppendLine(summary, sizeof summary, RunAsAdministratorNote[language]);
     MessageBoxA(context->progressBar, summary, SummaryCaption[language], MB_OK);
 }
 
@@ -195,8 +275,11 @@ ScanOutcome MemAndFileWalker::Remediate(const wchar_t* path)
         ++deleted;
         return OutcomeDeleted;
     }
+    const DWORD deleteError = GetLastError();
     if (ScheduleDeletionAtRestart(OrdinaryApi(), path))
         return OutcomeDelayDelete;
+    if (deleteError == ERROR_ACCESS_DENIED || GetLastError() == ERROR_ACCESS_DENIED)
+        removalDenied_ = true;
     return OutcomeKillFailed;
 }
 

@@ -2,6 +2,7 @@
 // counts, tests and removes, and the closing summary.
 #pragma once
 
+#include "ProcessList.h"
 #include "RuntimeApi.h"
 #include "ScanContext.h"
 #include "SignatureMatcher.h"
@@ -74,11 +75,17 @@ private:
     void WalkFolder9x(std::string& path, std::string& shown);
     ScanOutcome Remediate(const wchar_t* path);
     void ShowSummary() const;
+    UINT Language() const;
 
     const SignatureSet signatures_;
-    // The file-system redirection pair and the faster listing, resolved once
-    // per scan, and the find functions.
+    // The file-system redirection pair, the faster listing and the token
+    // query, resolved once per scan, and the find functions.
     RuntimeApi api_;
     // The NT family's listing leaves out short names where the system allows.
     bool basicListing_ = false;
+    // Why the memory pass examined nothing, when the process list could say.
+    ListGap memoryGap_ = GapNone;
+    // A "Kill Failed" where the deletion or its registration for the restart
+    // was refused with ERROR_ACCESS_DENIED: rights the scan may have lacked.
+    bool removalDenied_ = false;
 };

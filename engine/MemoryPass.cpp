@@ -1,3 +1,4 @@
+#include "EngineText.h"
 #include "MemAndFileWalker.h"
 #include "ProcessList.h"
 
@@ -7,8 +8,13 @@ void MemAndFileWalker::ScanMemory()
 {
     // Destroyed on every way out, a failed allocation in OnFile included.
     ProcessList list;
-    if (!list.Refresh())
+    if (!list.Refresh()) {
+        // Said now, and again in the summary: the disk pass overwrites the line.
+        memoryGap_ = list.gap;
+        if (memoryGap_ == GapNoPsapi)
+            context->SetStatusText(NoPsapiNote[Language()]);
         return;
+    }
 
     context->SetProgressRange(0, static_cast<int>(list.count));
     context->SetProgressStep(1);

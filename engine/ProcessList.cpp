@@ -204,6 +204,7 @@ ProcessList::ProcessList()
     : records(new (std::nothrow) ProcessRecord[InitialCapacity]),
       count(0),
       family(NT5Plus),
+      gap(GapNone),
       capacity(InitialCapacity)
 {
     kernel32Library.Reset(LoadSystemLibrary("Kernel32.dll"));
@@ -275,8 +276,10 @@ bool ProcessList::SizeRecords(DWORD n)
 int ProcessList::Refresh()
 {
     const bool toolhelp = api.CreateToolhelp32Snapshot && api.Process32First && api.Process32Next;
-    const bool nt = api.EnumProcessModules && api.EnumProcesses && api.GetModuleFileNameExW &&
-                    api.GetModuleInformation && api.NtQuerySystemInformation;
+    const bool psapi =
+        api.EnumProcessModules && api.EnumProcesses && api.GetModuleFileNameExW && api.GetModuleInformation;
+    const bool nt = psapi && api.NtQuerySystemInformation;
+    gap = family != Win9x && !psapi ? GapNoPsapi : GapNone;
     switch (family) {
     case Win9x:
         if (!toolhelp || !api.Module32First || !api.Module32Next || !api.Thread32First || !api.Thread32Next)

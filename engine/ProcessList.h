@@ -23,6 +23,14 @@ struct ProcessRecord {
     ModuleRecord* modules;  // owned; moduleCount of them are filled
 };
 
+// Why a refresh could not list the processes, where it is worth telling.
+enum ListGap : uint8_t {
+    GapNone = 0,
+    // The NT family without the process-status library in its system
+    // folder: NT 4.0 has it only where an SDK or an application put it.
+    GapNoPsapi = 1
+};
+
 // Bytes 0x61..0x7A become capitals; every other byte stays, whatever the
 // code page, so double-byte characters are never split or changed.
 void UppercaseAscii(char* text);
@@ -58,6 +66,7 @@ public:
     ProcessRecord* records;
     DWORD count;
     OsFamily family;
+    ListGap gap;
     DWORD capacity;
     LibraryHandle psapiLibrary;
     LibraryHandle kernel32Library;

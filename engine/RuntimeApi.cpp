@@ -11,6 +11,11 @@ OsFamily OsFamilyFromVersion(DWORD version)
     return (version & 0xFFu) < 5 ? NT4 : NT5Plus;
 }
 
+bool HasElevation(DWORD version)
+{
+    return !(version & 0x80000000u) && (version & 0xFFu) >= 6;
+}
+
 HMODULE LoadSystemLibrary(const char* name)
 {
     char path[MAX_PATH] = {};
@@ -63,6 +68,12 @@ void ResolveLaterKernel32Functions(RuntimeApi& api)
         ResolveFunction<Wow64DisableWow64FsRedirectionFn>(kernel32, "Wow64DisableWow64FsRedirection");
     api.Wow64RevertWow64FsRedirection =
         ResolveFunction<Wow64RevertWow64FsRedirectionFn>(kernel32, "Wow64RevertWow64FsRedirection");
+}
+
+void ResolveTokenFunctions(RuntimeApi& api)
+{
+    const HMODULE advapi32 = GetModuleHandleA("advapi32.dll");
+    api.GetTokenInformation = ResolveFunction<GetTokenInformationFn>(advapi32, "GetTokenInformation");
 }
 
 RuntimeApi OrdinaryApi()

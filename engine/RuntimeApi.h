@@ -1,8 +1,9 @@
 // Functions that only some Windows families have: tool-help (Windows 95
-// family, 2000 and later), process-status (NT family) and the native
-// system-information query. They are resolved by name at run time so that
-// the program starts on every family, and they all live in one table so
-// that tests can stand in for a family this machine is not.
+// family, 2000 and later), process-status (NT family), the native
+// system-information query and the token query (NT family). They are
+// resolved by name at run time so that the program starts on every family,
+// and they all live in one table so that tests can stand in for a family
+// this machine is not.
 #pragma once
 
 #include <windows.h>
@@ -28,6 +29,9 @@ using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LP
 using GetModuleInformationFn = BOOL(WINAPI*)(HANDLE process, HMODULE module, MODULEINFO* info, DWORD bytes);
 
 using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
+
+using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
+                                            DWORD bytes, PDWORD returned);
 
 using Wow64DisableWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID* oldValue);
 using Wow64RevertWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID oldValue);
@@ -68,6 +72,10 @@ OsFamily OsFamilyFromVersion(DWORD version);
 // 400 for NT 4.0, 500 for 2000, 601 for 7.
 unsigned VersionNumber(DWORD version);
 
+// NT 6.0 (Vista) or later: where an administrator's process runs without
+// its rights unless elevated.
+bool HasElevation(DWORD version);
+
 struct RuntimeApi {
     // Tool-help, from "Kernel32.dll". Module paths come wide on 2000 and
     // later; the Windows 95 family has only the 8-bit functions.
@@ -96,6 +104,11 @@ struct RuntimeApi {
     Wow64RevertWow64FsRedirectionFn Wow64RevertWow64FsRedirection = nullptr;
     // The NT family's listing; its faster info level needs Windows 7.
     FindFirstFileExWFn FindFirstFileExW = nullptr;
+
+    // The token query that tells whether the scan could have had an
+    // administrator's rights. Windows 95's advapi32 is not known to export
+    // it and that family never asks, so it is looked up, not imported.
+    GetTokenInformationFn GetTokenInformation = nullptr;
 
     // The disk walk's directory search, ordinary imports kept here so that a
     // test can stand in for them: Wine gives no file a reparse tag, no file
@@ -154,6 +167,8 @@ void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll);
 // From the kernel32 that every process has loaded; needs no library handle:
 // file-system redirection and the faster listing.
 void ResolveLaterKernel32Functions(RuntimeApi& api);
+// From the advapi32 that the program imports from, so it is loaded.
+void ResolveTokenFunctions(RuntimeApi& api);
 
 // Null in the product. A test sets it to change the table after resolving:
 // to fake a Windows family, a missing function, a hang or a failure.

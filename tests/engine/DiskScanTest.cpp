@@ -14,10 +14,12 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -950,6 +952,9 @@ struct Expected {
     std::wstring format;  // %u for the three counts
     std::wstring caption;
     std::wstring killFailed;
+    // The summary's added lines, without their line breaks.
+    std::wstring noPsapi;
+    std::wstring runAsAdministrator;
 };
 
 Expected ExpectedForLocale()
@@ -957,53 +962,99 @@ Expected ExpectedForLocale()
     const std::string locale = std::getenv("LC_ALL") ? std::getenv("LC_ALL") : "";
     if (locale.rfind("zh_CN", 0) == 0)
         return {L"删除成功", L"重启后删除", L"扫描完毕！\n扫描文件：%u\n发现病毒：%u\n清除失败：%u\n", L"提示",
-                L"清除失败"};
-    return {L"Deleted", L"Delay Delete", L"Complete!\nFiles: %u\nInfected: %u\nKill failed: %u\n", L"Message",
-            L"Kill Failed"};
+                L"清除失败", L"无法扫描内存：系统文件夹中缺少 psapi.dll。",
+                L"拒绝访问：请以管理员身份运行本程序，然后重新扫描。"};
+    Expected english = {L"Deleted", L"Delay Delete", L"Complete!\nFiles: %u\nInfected: %u\nKill failed: %u\n",
+                        L"Message", L"Kill Failed",
+                        L"Memory could not be scanned: psapi.dll is missing from the system folder.",
+                        L"Access denied: run this program as an administrator and scan again."};
+    // Only the added lines are translated there.
+    if (locale.rfind("zh_TW", 0) == 0) {
+        english.noPsapi = L"無法掃描記憶體：系統資料夾中缺少 psapi.dll。";
+        english.runAsAdministrator = L"存取被拒：請以系統管理員身分執行本程式，然後重新掃描。";
+    } else if (locale.rfind("ja_JP", 0) == 0) {
+        english.noPsapi = L"メモリをスキャンできませんでした：システム フォルダーに psapi.dll がありません。";
+        english.runAsAdministrator = L"アクセスが拒否されました：管理者として実行し、もう一度スキャンしてください。";
+    }
+    return english;
+}
+
+// The summary with its counts and the lines added after them.
+std::wstring SummaryText(const Expected& expected, UINT files, UINT infected, UINT notRemoved,
+                         const std::vector<std::wstring>& lines = {})
+{
+    wchar_t text[256];
+    swprintf(text, 256, expected.format.c_str(), files, infected, notRemoved);
+    std::wstring summary = text;
+    for (const auto& line : lines)
+        summary += line + L"\n";
+    return summary;
 }
 
 }  // namespace
 
 namespace {
 
-// A whole scan over a loose copy and a copy held open by this process,
-// whose deletion fails; registering it for the restart may be refused too.
+// A whole scan over a loose copy and a copy that this process holds, whose
+// deletion fails; registering it for the restart may be refused too.
 struct HeldCopyScan {
     ScanReport report;
     UINT files = 0;
     size_t visited = 0;
+    size_t memoryVisits = 0;
     std::string held;
     bool heldRemains = false;
     HWND hostWindow = nullptr;
 };
 
-HeldCopyScan ScanLooseAndHeldCopies(bool refuseRestartDeletion)
+enum class Hold {
+    Open,   // held open without delete sharing: ERROR_SHARING_VIOLATION
+    Loaded  // a DLL this process runs, met by both passes: ERROR_ACCESS_DENIED
+};
+
+HeldCopyScan ScanLooseAndHeldCopies(void (*standIn)(RuntimeApi&), Hold hold = Hold::Open)
 {
     TempTree tree;
     Infection infection;
     tree.WriteFile("summary\\worm.exe", infection.bytes);
     HeldCopyScan scan;
-    scan.held = tree.WriteFile("summary\\held.exe", infection.larger);
-    HANDLE holder = CreateFileA(scan.held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_NE(holder, INVALID_HANDLE_VALUE);
-
-    ScanHost host;
-    host.Context().language = SystemLanguageIndex();
-    RecordingWalker walker(&host.Context(), infection.Set());
-    walker.examineFiles = true;
-    walker.lastDrive = 'C';
-    {
-        const ApiOverride refuse(refuseRestartDeletion ? NoRestartDeletion : nullptr);
-        scan.report = host.Run([&](ScanContext&) { walker.RunScan(); });
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    HMODULE module = nullptr;
+    if (hold == Hold::Open) {
+        scan.held = tree.WriteFile("summary\\held.exe", infection.larger);
+        holder = CreateFileA(scan.held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(holder, INVALID_HANDLE_VALUE);
+    } else {
+        // Bytes after the image make this copy's digest its own.
+        const std::string dll = ProbeDllBytes() + UniqueBytes(64);
+        infection.rows.push_back(RowFor(dll));
+        scan.held = tree.WriteFile("summary\\held.dll", dll);
+        module = LoadLibraryA(scan.held.c_str());
+        EXPECT_NE(module, nullptr);
     }
-    CloseHandle(holder);
+
+    {
+        // In place before the walker takes its table.
+        const ApiOverride fake(standIn);
+        ScanHost host;
+        host.Context().language = SystemLanguageIndex();
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
+        walker.lastDrive = 'C';
+        scan.report = host.Run([&](ScanContext&) { walker.RunScan(); });
+        scan.hostWindow = host.window;
+        scan.files = walker.files;
+        scan.visited = walker.memoryPaths.size() + walker.diskPaths.size();
+        scan.memoryVisits = walker.memoryPaths.size();
+        // The bar and the line are reset before the dialog is told.
+        EXPECT_EQ(SendMessageA(host.progressBar, PBM_GETPOS, 0, 0), 0);
+        EXPECT_EQ(WindowTextW(host.statusLine), L"");
+    }
+    if (holder != INVALID_HANDLE_VALUE)
+        CloseHandle(holder);
+    if (module)
+        FreeLibrary(module);
     scan.heldRemains = FileExists(scan.held);
-    scan.hostWindow = host.window;
-    scan.files = walker.files;
-    scan.visited = walker.memoryPaths.size() + walker.diskPaths.size();
-    // The bar and the line are reset before the dialog is told.
-    EXPECT_EQ(SendMessageA(host.progressBar, PBM_GETPOS, 0, 0), 0);
-    EXPECT_EQ(WindowTextW(host.statusLine), L"");
     return scan;
 }
 
@@ -1011,15 +1062,13 @@ HeldCopyScan ScanLooseAndHeldCopies(bool refuseRestartDeletion)
 
 TEST(DiskScanLocalized, WholeScanRowsAndSummaryInTheSystemLanguage)
 {
-    const HeldCopyScan scan = ScanLooseAndHeldCopies(false);
+    const HeldCopyScan scan = ScanLooseAndHeldCopies(nullptr);
     const ScanReport& report = scan.report;
     const Expected expected = ExpectedForLocale();
     ASSERT_TRUE(report.summaryShown);
     EXPECT_TRUE(report.summaryAfterScanDone);
     EXPECT_EQ(report.summaryOwner, scan.hostWindow);
-    wchar_t text[256];
-    swprintf(text, 256, expected.format.c_str(), scan.files, 2u, 1u);
-    EXPECT_EQ(report.summaryText, text);
+    EXPECT_EQ(report.summaryText, SummaryText(expected, scan.files, 2, 1));
     EXPECT_EQ(report.summaryCaption, expected.caption);
     EXPECT_EQ(scan.files, scan.visited);
 
@@ -1033,15 +1082,172 @@ TEST(DiskScanLocalized, WholeScanRowsAndSummaryInTheSystemLanguage)
 
 TEST(DiskScanLocalized, AFileThatCanNeitherBeDeletedNorScheduledIsReportedKillFailed)
 {
-    const HeldCopyScan scan = ScanLooseAndHeldCopies(true);
+    const HeldCopyScan scan = ScanLooseAndHeldCopies(NoRestartDeletion);
     const Expected expected = ExpectedForLocale();
     ASSERT_EQ(scan.report.rows.size(), 2u);
     for (const auto& row : scan.report.rows)
         EXPECT_EQ(row.outcome, row.path == Widen(scan.held) ? expected.killFailed : expected.deleted);
     EXPECT_TRUE(scan.heldRemains);
-    wchar_t text[256];
-    swprintf(text, 256, expected.format.c_str(), scan.files, 2u, 1u);
-    EXPECT_EQ(scan.report.summaryText, text);
+    // Refused for lack of rights, but Wine's token is an elevated administrator's.
+    EXPECT_EQ(scan.report.summaryText, SummaryText(expected, scan.files, 2, 1));
+}
+
+namespace {
+
+DWORD WINAPI Nt4Version()
+{
+    return 0x05650004;
+}
+
+void NoPsapiOnNt4(RuntimeApi& api)
+{
+    api.GetVersion = Nt4Version;
+    api.EnumProcessModules = nullptr;
+    api.EnumProcesses = nullptr;
+    api.GetModuleFileNameExW = nullptr;
+    api.GetModuleInformation = nullptr;
+}
+
+}  // namespace
+
+TEST(DiskScanLocalized, OnNt4WithoutPsapiTheStatusLineAndTheSummarySayWhyMemoryWasNotScanned)
+{
+    const HeldCopyScan scan = ScanLooseAndHeldCopies(NoPsapiOnNt4);
+    const Expected expected = ExpectedForLocale();
+    EXPECT_EQ(scan.memoryVisits, 0u);
+    ASSERT_EQ(scan.report.rows.size(), 2u);
+    ASSERT_FALSE(scan.report.statusTexts.empty());
+    EXPECT_EQ(Widen(scan.report.statusTexts[0]), expected.noPsapi);
+    EXPECT_EQ(scan.report.summaryText, SummaryText(expected, scan.files, 2, 1, {expected.noPsapi}));
+}
+
+namespace {
+
+// A Windows of the test's choosing: its version, what it says of the
+// process token, and how it refuses the registration for the restart.
+struct StandInSystem {
+    DWORD version;
+    BOOL elevated;
+    DWORD administrators;  // the group's attributes in the token; 0: not in it
+    DWORD restartError;
+};
+StandInSystem standIn;
+
+DWORD WINAPI StandInVersion()
+{
+    return standIn.version;
+}
+
+BOOL WINAPI RefuseRestartDeletionWith(LPCWSTR, LPCWSTR, DWORD)
+{
+    SetLastError(standIn.restartError);
+    return FALSE;
+}
+
+const unsigned char EveryoneSid[] = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+const unsigned char UsersSid[] = {1, 2, 0, 0, 0, 0, 0, 5, 0x20, 0, 0, 0, 0x21, 0x02, 0, 0};
+const unsigned char AdministratorsSid[] = {1, 2, 0, 0, 0, 0, 0, 5, 0x20, 0, 0, 0, 0x20, 0x02, 0, 0};
+
+// The group list as the system lays it out: the SIDs follow the array. Users
+// differs from Administrators in its last byte alone.
+BOOL WINAPI StandInTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD bytes,
+                                    PDWORD returned)
+{
+    if (infoClass == TokenElevation && HasElevation(standIn.version)) {
+        *returned = sizeof(TOKEN_ELEVATION);
+        if (bytes < sizeof(TOKEN_ELEVATION)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        static_cast<TOKEN_ELEVATION*>(info)->TokenIsElevated = standIn.elevated;
+        return TRUE;
+    }
+    if (infoClass != TokenGroups) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    constexpr DWORD Enabled = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+    std::vector<std::pair<const unsigned char*, DWORD>> groups = {{EveryoneSid, Enabled}};
+    groups.emplace_back(UsersSid, Enabled);
+    if (standIn.administrators)
+        groups.emplace_back(AdministratorsSid, standIn.administrators);
+    const size_t array = offsetof(TOKEN_GROUPS, Groups) + groups.size() * sizeof(SID_AND_ATTRIBUTES);
+    size_t size = array;
+    for (const auto& group : groups)
+        size += group.first[1] * 4 + 8;
+    *returned = static_cast<DWORD>(size);
+    if (bytes < size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* list = static_cast<TOKEN_GROUPS*>(info);
+    list->GroupCount = static_cast<DWORD>(groups.size());
+    unsigned char* sid = static_cast<unsigned char*>(info) + array;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        const size_t length = groups[i].first[1] * 4 + 8;
+        std::memcpy(sid, groups[i].first, length);
+        list->Groups[i].Sid = sid;
+        list->Groups[i].Attributes = groups[i].second;
+        sid += length;
+    }
+    return TRUE;
+}
+
+void StandInWindows(RuntimeApi& api)
+{
+    api.GetVersion = StandInVersion;
+    api.GetTokenInformation = StandInTokenInformation;
+    api.MoveFileExW = RefuseRestartDeletionWith;
+    api.GetWindowsDirectoryA = TestWindowsFolder;
+}
+
+}  // namespace
+
+TEST(DiskScanLocalized, ARemovalRefusedForLackOfRightsAsksToRunAsAdministrator)
+{
+    // The Windows 95 family's registration fails too: its WININIT.INI is a
+    // folder, which no file opens.
+    TempTree windows;
+    windowsFolder = windows.MakeDir("windows");
+    windows.MakeDir("windows\\WININIT.INI");
+
+    constexpr DWORD Vista = 0x17720006;
+    constexpr DWORD Xp = 0x0A280105;
+    constexpr DWORD Nt4 = 0x05650004;
+    constexpr DWORD Windows98 = 0xC0000A04;
+    constexpr DWORD Member = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+    const struct {
+        const char* what;
+        StandInSystem system;
+        Hold hold;
+        bool asked;
+    } cases[] = {
+        // On Vista the group list says the opposite: only the elevation decides.
+        {"Vista, not elevated", {Vista, FALSE, Member, ERROR_ACCESS_DENIED}, Hold::Open, true},
+        {"Vista, elevated", {Vista, TRUE, 0, ERROR_ACCESS_DENIED}, Hold::Open, false},
+        {"Vista, refused for another reason", {Vista, FALSE, 0, ERROR_WRITE_PROTECT}, Hold::Open, false},
+        {"Vista, a running copy's deletion denied", {Vista, FALSE, 0, ERROR_WRITE_PROTECT}, Hold::Loaded, true},
+        {"NT 4.0, no administrator", {Nt4, FALSE, 0, ERROR_ACCESS_DENIED}, Hold::Open, true},
+        {"XP, an administrator", {Xp, FALSE, Member, ERROR_ACCESS_DENIED}, Hold::Open, false},
+        {"XP, administrators for denying only", {Xp, FALSE, SE_GROUP_USE_FOR_DENY_ONLY, ERROR_ACCESS_DENIED},
+         Hold::Open, true},
+        {"Windows 98", {Windows98, FALSE, 0, ERROR_ACCESS_DENIED}, Hold::Open, false},
+    };
+    const Expected expected = ExpectedForLocale();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        standIn = c.system;
+        const HeldCopyScan scan = ScanLooseAndHeldCopies(StandInWindows, c.hold);
+        // A running copy is met by both passes.
+        const UINT failed = c.hold == Hold::Loaded ? 2 : 1;
+        ASSERT_EQ(scan.report.rows.size(), 1u + failed);
+        for (const auto& row : scan.report.rows)
+            EXPECT_EQ(row.outcome, row.path == Widen(scan.held) ? expected.killFailed : expected.deleted);
+        std::vector<std::wstring> lines;
+        if (c.asked)
+            lines.push_back(expected.runAsAdministrator);
+        EXPECT_EQ(scan.report.summaryText, SummaryText(expected, scan.files, 1 + failed, failed, lines));
+    }
 }
 
 TEST(DiskScanLocalized, FoldersOfNamesNoCodePageSpellsAreWalked)

@@ -3,6 +3,7 @@
 #include "Md5.h"
 #include "ProcessList.h"
 #include "RecordingWalker.h"
+#include "Reference.h"
 #include "ScanHost.h"
 #include "SignatureMatcher.h"
 #include "TempTree.h"
@@ -42,16 +43,6 @@ std::wstring OwnPathW()
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     return path;
-}
-
-// The probe DLL's bytes, carried as resource 1.
-std::string ProbeDllBytes()
-{
-    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(10));
-    if (!resource)
-        return std::string();
-    const void* data = LockResource(LoadResource(nullptr, resource));
-    return std::string(static_cast<const char*>(data), SizeofResource(nullptr, resource));
 }
 
 bool Visited(const std::vector<Visit>& visits, const std::string& path)

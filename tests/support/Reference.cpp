@@ -52,3 +52,12 @@ std::string UniqueBytes(size_t size)
     std::memcpy(&bytes[0], tag.data(), std::min(tag.size(), bytes.size()));
     return bytes;
 }
+
+std::string ProbeDllBytes()
+{
+    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(10));
+    if (!resource)
+        return std::string();
+    const void* data = LockResource(LoadResource(nullptr, resource));
+    return std::string(static_cast<const char*>(data), SizeofResource(nullptr, resource));
+}

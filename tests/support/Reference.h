@@ -14,3 +14,7 @@ SignatureEntry RowFor(const std::string& bytes);
 
 // Bytes that no other test, and no other test process, writes.
 std::string UniqueBytes(size_t size);
+
+// The probe DLL's bytes, which the test program carries as resource 1; empty
+// in a program without it.
+std::string ProbeDllBytes();

@@ -1,0 +1,5 @@
+// Compiled with -fexec-charset=CP932.
+#include "EngineText.h"
+
+const char NoPsapiNoteJa[] = "メモリをスキャンできませんでした：システム フォルダーに psapi.dll がありません。";
+const char RunAsAdministratorNoteJa[] = "アクセスが拒否されました：管理者として実行し、もう一度スキャンしてください。";

@@ -1,0 +1,5 @@
+// Compiled with -fexec-charset=CP950.
+#include "EngineText.h"
+
+const char NoPsapiNoteZhTw[] = "無法掃描記憶體：系統資料夾中缺少 psapi.dll。";
+const char RunAsAdministratorNoteZhTw[] = "存取被拒：請以系統管理員身分執行本程式，然後重新掃描。";
