@@ -102,24 +102,13 @@ void NoRestartDeletion(RuntimeApi& api)
     api.MoveFileExW = RefuseRestartDeletion;
 }
 
-// The Windows 95 family, where this system is not of it already, with a
-// Windows folder of the test's own.
-std::string windowsFolder;
-
 DWORD WINAPI Windows98Version()
 {
     return 0xC0000A04;
 }
 
-UINT WINAPI TestWindowsFolder(LPSTR buffer, UINT size)
-{
-    if (windowsFolder.size() >= size)
-        return static_cast<UINT>(windowsFolder.size() + 1);
-    windowsFolder.copy(buffer, windowsFolder.size());
-    buffer[windowsFolder.size()] = '\0';
-    return static_cast<UINT>(windowsFolder.size());
-}
-
+// The Windows 95 family, where this system is not of it already, with a
+// Windows folder of the test's own.
 void Windows95Family(RuntimeApi& api)
 {
     if (!(api.GetVersion() & 0x80000000u))

@@ -13,18 +13,6 @@
 
 namespace {
 
-// A Windows folder of the test's own.
-std::string windowsFolder;
-
-UINT WINAPI TestWindowsFolder(LPSTR buffer, UINT size)
-{
-    if (windowsFolder.size() >= size)
-        return static_cast<UINT>(windowsFolder.size() + 1);
-    windowsFolder.copy(buffer, windowsFolder.size());
-    buffer[windowsFolder.size()] = '\0';
-    return static_cast<UINT>(windowsFolder.size());
-}
-
 // The short path Windows 95 would give: Wine never puts a letter outside
 // ASCII in a short name.
 std::string chosenShortPath;

@@ -128,3 +128,14 @@ std::string TempTree::WriteFile(const std::string& relative, size_t size, unsign
 {
     return WriteFile(relative, PatternBytes(size, seed));
 }
+
+std::string windowsFolder;
+
+UINT WINAPI TestWindowsFolder(LPSTR buffer, UINT size)
+{
+    if (windowsFolder.size() >= size)
+        return static_cast<UINT>(windowsFolder.size() + 1);
+    windowsFolder.copy(buffer, windowsFolder.size());
+    buffer[windowsFolder.size()] = '\0';
+    return static_cast<UINT>(windowsFolder.size());
+}

@@ -28,6 +28,11 @@ private:
     std::string root_;
 };
 
+// A Windows folder of the test's own, handed out by TestWindowsFolder in
+// place of GetWindowsDirectoryA.
+extern std::string windowsFolder;
+UINT WINAPI TestWindowsFolder(LPSTR buffer, UINT size);
+
 std::string PatternBytes(size_t size, unsigned seed);
 bool FileExists(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::string& bytes);
