@@ -152,7 +152,7 @@ int main(int argc, char** argv)
     const std::wstring wideRoot(root.begin(), root.end());  // the temporary folder's path is ASCII here
     const std::wstring extendedRoot = L"\\\\?\\" + wideRoot;
     const DWORD version = GetVersion();
-    const bool basicInfo = ((version & 0xFF) * 100 + ((version >> 8) & 0xFF)) >= 601;
+    const bool basicInfo = VersionNumber(version) >= 601;
     RuntimeApi api;
     ResolveLaterKernel32Functions(api);
     size_t counted = EnumerateOnly(extendedRoot, basicInfo, api);  // warms the caches

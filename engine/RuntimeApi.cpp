@@ -13,7 +13,7 @@ OsFamily OsFamilyFromVersion(DWORD version)
 
 bool HasElevation(DWORD version)
 {
-    return !(version & 0x80000000u) && (version & 0xFFu) >= 6;
+    return OsFamilyFromVersion(version) != Win9x && VersionNumber(version) >= 600;
 }
 
 HMODULE LoadSystemLibrary(const char* name)
