@@ -310,9 +310,10 @@ DWORD WINAPI ChosenVersion()
     return systemVersion;
 }
 
-UINT WINAPI ChosenDriveType(LPCSTR)
+// DRIVE_UNKNOWN: as the system reports it.
+UINT WINAPI ChosenDriveType(LPCSTR root)
 {
-    return driveType;
+    return driveType == DRIVE_UNKNOWN ? ::GetDriveTypeA(root) : driveType;
 }
 
 void RestartDeletionWatched(RuntimeApi& api)
@@ -352,6 +353,15 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
         holders.push_back(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_NE(holders.back(), INVALID_HANDLE_VALUE);
     }
+    // And one on the prefix's R:, which Wine reports as a CD-ROM drive
+    // (HKLM\Software\Wine\Drives).
+    ASSERT_EQ(GetDriveTypeA("R:\\"), UINT(DRIVE_CDROM)) << "the prefix has no CD-ROM drive R:";
+    const std::wstring cdRoot = L"R:\\tavok-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring onCd = cdRoot + L"\\in-use.exe";
+    CreateDirectoryW(cdRoot.c_str(), nullptr);
+    TempTree::WriteFileAt(AnsiFromWide(onCd.c_str()), infection.bytes);
+    holders.push_back(CreateFileW(onCd.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(holders.back(), INVALID_HANDLE_VALUE);
     auto shortPathOf = [](const std::wstring& path) {
         wchar_t shortPath[1024] = {};
         GetShortPathNameW(path.c_str(), shortPath, 1024);
@@ -364,6 +374,7 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
         UINT drive;
         std::vector<std::wstring> registered;  // in the walk's order: held, then the two deep trees
         size_t delayed;
+        const std::wstring* root = nullptr;  // null: the tree's
     } cases[] = {
         {"Windows 2000", 0x08930005, DRIVE_FIXED,
          {plain, shortPathOf(evasive), shortPathOf(longDeep)}, 3},
@@ -372,6 +383,8 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
         {"XP, network drive", 0x0A280105, DRIVE_REMOTE, {}, 0},
         {"XP, CD drive", 0x0A280105, DRIVE_CDROM, {}, 0},
         {"Windows 98, CD drive", 0, DRIVE_CDROM, {}, 0},
+        {"XP, a drive Wine reports as a CD-ROM", 0x0A280105, DRIVE_UNKNOWN, {}, 0, &cdRoot},
+        {"Windows 98, a drive Wine reports as a CD-ROM", 0, DRIVE_UNKNOWN, {}, 0, &cdRoot},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -383,15 +396,20 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
         ScanHost host;
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
-        const ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(wideRoot.c_str()); });
+        const ScanReport report =
+            host.Run([&](ScanContext&) { walker.ScanDirectory((c.root ? *c.root : wideRoot).c_str()); });
         std::vector<std::wstring> got = registered, expected = c.registered;
         std::sort(got.begin(), got.end());
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(got, expected);
-        size_t delayed = 0;
-        for (const auto& row : report.rows)
+        size_t delayed = 0, failed = 0;
+        for (const auto& row : report.rows) {
             delayed += row.outcome == L"Delay Delete";
+            failed += row.outcome == L"Kill Failed";
+        }
         EXPECT_EQ(delayed, c.delayed);
+        EXPECT_FALSE(report.rows.empty());
+        EXPECT_EQ(failed, report.rows.size() - delayed);
         EXPECT_EQ(walker.deleted, 0u);
         std::string after;
         ASSERT_TRUE(ReadWholeFile(wininit, after));
@@ -399,6 +417,8 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
     }
     for (HANDLE holder : holders)
         CloseHandle(holder);
+    DeleteFileW(onCd.c_str());
+    RemoveDirectoryW(cdRoot.c_str());
     DeleteFileW(evasive.c_str());
     RemoveDeep(longDeep.substr(0, longDeep.rfind(L'\\')), longNames.size());
     RemoveDeep(deepest.substr(0, deepest.rfind(L'\\')), shortNames.size());
