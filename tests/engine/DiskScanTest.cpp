@@ -591,10 +591,12 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
 
     // Folders whose search patterns (the folder, a backslash and a star)
     // are 259 and 260 characters long: the one is listed by its own path,
-    // the other only by its short name.
+    // the other only by its short name, or, where its name is its own short
+    // name, on its parent's short path.
     const size_t atLimit = MAX_PATH - 1 - 2 - 1 - tree.Root().size();
     const std::vector<std::wstring> fits = {std::wstring(atLimit, L'f')};
     const std::vector<std::wstring> over = {std::wstring(atLimit + 1, L'o')};
+    const std::vector<std::wstring> overShort = {std::wstring(atLimit - 8, L'p'), L"eightchr"};
 
     for (const bool windows95 : {false, true}) {
         SCOPED_TRACE(windows95 ? "Windows 95 family" : "NT family");
@@ -603,6 +605,7 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
         tree.WriteFile("..dots..", 5, 1);
         const std::wstring fitting = PlantDeep(wideRoot, fits, infection.bytes);
         const std::wstring overlong = PlantDeep(wideRoot, over, infection.bytes);
+        const std::wstring overShortly = PlantDeep(wideRoot, overShort, infection.bytes);
         const std::wstring longDeep = PlantDeep(wideRoot, longNames, infection.bytes);
         const std::wstring deepest = PlantDeep(wideRoot, shortNames, infection.bytes);
 
@@ -615,15 +618,17 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
             walker.OnFile(0, Widen(tree.Path("vanished.exe")).c_str(), MemAndFileWalker::UnknownSize);
         });
         // Every file listed, and the vanished one.
-        EXPECT_EQ(walker.files, windows95 ? 7u : 8u);
-        EXPECT_EQ(walker.infected, windows95 ? 5u : 6u);
+        EXPECT_EQ(walker.files, windows95 ? 8u : 9u);
+        EXPECT_EQ(walker.infected, windows95 ? 6u : 7u);
         EXPECT_EQ(walker.deleted, walker.infected);
         EXPECT_EQ(host.Rows().size(), walker.infected);
         EXPECT_FALSE(FileExists(tree.Path("name with  spaces %s %n.exe")));
         EXPECT_EQ(GetFileAttributesW((fitting + L"\\deep.exe").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(GetFileAttributesW((overlong + L"\\deep.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributesW((overShortly + L"\\deep.exe").c_str()), INVALID_FILE_ATTRIBUTES);
         RemoveDeep(fitting, 1);
         RemoveDeep(overlong, 1);
+        RemoveDeep(overShortly, 2);
         EXPECT_EQ(GetFileAttributesW((longDeep + L"\\deep.exe").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(GetFileAttributesW((deepest + L"\\deep.exe").c_str()) == INVALID_FILE_ATTRIBUTES, !windows95);
         RemoveDeep(longDeep, longNames.size());
