@@ -1361,7 +1361,14 @@ TEST(DiskScanLocalized, OnTheWindows95FamilyNamesAreWalkedAndShownInTheAnsiCodeP
     // cannot spell: such an entry is reached, and shown, by its short name.
     TempTree tree;
     Infection infection;
-    const std::wstring root = Widen(tree.Root());
+    // The walk starts in a folder named with é where the code page spells it.
+    std::wstring root = Widen(tree.Root());
+    BOOL noE = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\u00E9", -1, nullptr, 0, nullptr, &noE);
+    if (!noE) {
+        root += L"\\d\u00E9part";
+        ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    }
     const std::vector<std::vector<std::wstring>> copies = {
         {L"caf\u00E9", L"caf\u00E9.exe"},
         {L"\u6837\u672C", L"\u6587\u4EF6.exe"},
@@ -1420,4 +1427,5 @@ TEST(DiskScanLocalized, OnTheWindows95FamilyNamesAreWalkedAndShownInTheAnsiCodeP
         DeleteFileW((folder + L"\\" + parts[1]).c_str());
         RemoveDirectoryW(folder.c_str());
     }
+    RemoveDirectoryW(root.c_str());
 }
