@@ -3,6 +3,7 @@
 #include "FileSystem.h"
 #include "Handle.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -89,8 +90,7 @@ bool Exists(const std::string& path)
 
 std::string Trimmed(const std::string& line)
 {
-    // A DOS editor may end the file with Ctrl-Z, where a reader stops.
-    static const char Blanks[] = " \t\r\n\x1A";
+    static const char Blanks[] = " \t\r\n";
     const size_t first = line.find_first_not_of(Blanks);
     if (first == std::string::npos)
         return std::string();
@@ -123,12 +123,15 @@ bool WithRenameLine(const std::string& text, const std::string& wanted, std::str
 {
     size_t insertAt = std::string::npos;
     bool inRename = false;
+    // A DOS editor may end the file with Ctrl-Z, where a reader stops: what
+    // follows it is never read, and nothing is added there.
+    const size_t readable = std::min(text.find('\x1A'), text.size());
     // A line ends with CR LF, LF or CR alone.
-    for (size_t start = 0; start < text.size();) {
+    for (size_t start = 0; start < readable;) {
         size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos)
-            end = text.size();
-        else if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
+        if (end == std::string::npos || end >= readable)
+            end = readable;
+        else if (text[end] == '\r' && end + 1 < readable && text[end + 1] == '\n')
             end += 2;
         else
             end += 1;
@@ -147,7 +150,7 @@ bool WithRenameLine(const std::string& text, const std::string& wanted, std::str
 
     std::string addition;
     if (insertAt == std::string::npos) {
-        insertAt = text.size();
+        insertAt = readable;
         addition = "[rename]\r\n";
     }
     // The line before may lack its line end (a file's last line often does),

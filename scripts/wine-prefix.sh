@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a private Wine prefix (null display driver, no drive letter for the
-# host's root) and starts a persistent wineserver for it. With --display
-# the prefix draws on $DISPLAY, with Wine's own fonts.
+# host's root, a CD-ROM drive R: of its own) and starts a persistent
+# wineserver for it. With --display the prefix draws on $DISPLAY, with
+# Wine's own fonts, and has no R:.
 #   wine-prefix.sh start PREFIX [--display]   |   wine-prefix.sh stop PREFIX
 set -euo pipefail
 action=$1
@@ -46,6 +47,18 @@ start)
   fi
   # Never let a scan reach the host's file system.
   rm -f "$WINEPREFIX/dosdevices/z:" "$WINEPREFIX/dosdevices/z::"
+  # The tests' prefix has a folder of its own that Wine reports as a CD-ROM
+  # drive, R:. Wine's mount manager reads the drive types when it starts,
+  # so the server is stopped once after the type is first set.
+  if [ "${3:-}" != "--display" ]; then
+    mkdir -p "$WINEPREFIX/tavok-cdrom"
+    ln -sfn ../tavok-cdrom "$WINEPREFIX/dosdevices/r:"
+    if ! grep -q '^"r:"="cdrom"' "$WINEPREFIX/system.reg" 2>/dev/null; then
+      "$wine" reg.exe add 'HKLM\Software\Wine\Drives' /v r: /d cdrom /f </dev/null >/dev/null 2>&1
+      "$server" -k </dev/null >/dev/null 2>&1 || true
+      "$server" -w
+    fi
+  fi
   # Answers with an error when a server of this prefix already runs.
   "$server" -p </dev/null >/dev/null 2>&1 || true
   # Start Wine's own background processes now, with their output going

@@ -107,6 +107,17 @@ DWORD WINAPI Windows98Version()
     return 0xC0000A04;
 }
 
+// The Windows 95 family's 8-bit search takes a pattern of fewer than
+// MAX_PATH characters; Wine's takes one more.
+HANDLE WINAPI FindFirstWithinMaxPath(LPCSTR pattern, LPWIN32_FIND_DATAA entry)
+{
+    if (std::strlen(pattern) >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    return ::FindFirstFileA(pattern, entry);
+}
+
 // The Windows 95 family, where this system is not of it already, with a
 // Windows folder of the test's own.
 void Windows95Family(RuntimeApi& api)
@@ -114,6 +125,7 @@ void Windows95Family(RuntimeApi& api)
     if (!(api.GetVersion() & 0x80000000u))
         api.GetVersion = Windows98Version;
     api.GetWindowsDirectoryA = TestWindowsFolder;
+    api.FindFirstFileA = FindFirstWithinMaxPath;
 }
 
 // Read back from the process token, not from what the engine reports.
@@ -165,6 +177,12 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     HANDLE deleter = CreateFileA(heldForDelete.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(deleter, INVALID_HANDLE_VALUE);
+    // Held open for writing, as a log or a download is: read only by an
+    // open that shares writing.
+    const std::string heldForWrite = tree.WriteFile("held\\written.exe", infection.bytes);
+    HANDLE writer = CreateFileA(heldForWrite.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     const size_t total = CountFiles(tree.Root());
 
     ScanHost host;
@@ -172,13 +190,14 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     walker.examineFiles = true;
     host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
     EXPECT_EQ(walker.files, total);
-    EXPECT_EQ(walker.infected, 5u);
+    EXPECT_EQ(walker.infected, 6u);
     EXPECT_EQ(walker.deleted, 3u);
     CloseHandle(holder);
     CloseHandle(deleter);
+    CloseHandle(writer);
 
     const auto rows = host.Rows();
-    ASSERT_EQ(rows.size(), 5u);
+    ASSERT_EQ(rows.size(), 6u);
     std::vector<std::pair<std::wstring, std::wstring>> found;
     for (const auto& row : rows) {
         EXPECT_EQ(row.name, L"Worm.Win32.Tavok");
@@ -195,13 +214,14 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     EXPECT_EQ(outcomeOf(readOnly), L"Deleted");
     EXPECT_EQ(outcomeOf(held), L"Delay Delete");
     EXPECT_EQ(outcomeOf(heldForDelete), L"Delay Delete");
+    EXPECT_EQ(outcomeOf(heldForWrite), L"Delay Delete");
     EXPECT_FALSE(FileExists(plain));
     EXPECT_FALSE(FileExists(larger));
     EXPECT_FALSE(FileExists(readOnly));
     EXPECT_TRUE(FileExists(held));
     EXPECT_TRUE(FileExists(nearMissPath));
     EXPECT_EQ(CountFiles(tree.Root()), total - 3);
-    EXPECT_EQ(host.Context().rowCount, 5u);
+    EXPECT_EQ(host.Context().rowCount, 6u);
 }
 
 TEST(DiskScan, OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit)
@@ -290,9 +310,10 @@ DWORD WINAPI ChosenVersion()
     return systemVersion;
 }
 
-UINT WINAPI ChosenDriveType(LPCSTR)
+// DRIVE_UNKNOWN: as the system reports it.
+UINT WINAPI ChosenDriveType(LPCSTR root)
 {
-    return driveType;
+    return driveType == DRIVE_UNKNOWN ? ::GetDriveTypeA(root) : driveType;
 }
 
 void RestartDeletionWatched(RuntimeApi& api)
@@ -332,6 +353,15 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
         holders.push_back(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_NE(holders.back(), INVALID_HANDLE_VALUE);
     }
+    // And one on the prefix's R:, which Wine reports as a CD-ROM drive
+    // (HKLM\Software\Wine\Drives).
+    ASSERT_EQ(GetDriveTypeA("R:\\"), UINT(DRIVE_CDROM)) << "the prefix has no CD-ROM drive R:";
+    const std::wstring cdRoot = L"R:\\tavok-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring onCd = cdRoot + L"\\in-use.exe";
+    CreateDirectoryW(cdRoot.c_str(), nullptr);
+    TempTree::WriteFileAt(AnsiFromWide(onCd.c_str()), infection.bytes);
+    holders.push_back(CreateFileW(onCd.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(holders.back(), INVALID_HANDLE_VALUE);
     auto shortPathOf = [](const std::wstring& path) {
         wchar_t shortPath[1024] = {};
         GetShortPathNameW(path.c_str(), shortPath, 1024);
@@ -344,6 +374,7 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
         UINT drive;
         std::vector<std::wstring> registered;  // in the walk's order: held, then the two deep trees
         size_t delayed;
+        const std::wstring* root = nullptr;  // null: the tree's
     } cases[] = {
         {"Windows 2000", 0x08930005, DRIVE_FIXED,
          {plain, shortPathOf(evasive), shortPathOf(longDeep)}, 3},
@@ -352,6 +383,8 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
         {"XP, network drive", 0x0A280105, DRIVE_REMOTE, {}, 0},
         {"XP, CD drive", 0x0A280105, DRIVE_CDROM, {}, 0},
         {"Windows 98, CD drive", 0, DRIVE_CDROM, {}, 0},
+        {"XP, a drive Wine reports as a CD-ROM", 0x0A280105, DRIVE_UNKNOWN, {}, 0, &cdRoot},
+        {"Windows 98, a drive Wine reports as a CD-ROM", 0, DRIVE_UNKNOWN, {}, 0, &cdRoot},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -363,15 +396,20 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
         ScanHost host;
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
-        const ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(wideRoot.c_str()); });
+        const ScanReport report =
+            host.Run([&](ScanContext&) { walker.ScanDirectory((c.root ? *c.root : wideRoot).c_str()); });
         std::vector<std::wstring> got = registered, expected = c.registered;
         std::sort(got.begin(), got.end());
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(got, expected);
-        size_t delayed = 0;
-        for (const auto& row : report.rows)
+        size_t delayed = 0, failed = 0;
+        for (const auto& row : report.rows) {
             delayed += row.outcome == L"Delay Delete";
+            failed += row.outcome == L"Kill Failed";
+        }
         EXPECT_EQ(delayed, c.delayed);
+        EXPECT_FALSE(report.rows.empty());
+        EXPECT_EQ(failed, report.rows.size() - delayed);
         EXPECT_EQ(walker.deleted, 0u);
         std::string after;
         ASSERT_TRUE(ReadWholeFile(wininit, after));
@@ -379,6 +417,8 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
     }
     for (HANDLE holder : holders)
         CloseHandle(holder);
+    DeleteFileW(onCd.c_str());
+    RemoveDirectoryW(cdRoot.c_str());
     DeleteFileW(evasive.c_str());
     RemoveDeep(longDeep.substr(0, longDeep.rfind(L'\\')), longNames.size());
     RemoveDeep(deepest.substr(0, deepest.rfind(L'\\')), shortNames.size());
@@ -492,13 +532,14 @@ TEST(DiskScan, StopIsHonouredFromAnyDepth)
 TEST(DiskScan, StatusLineShowsEveryHundredthFileWithItsWholePath)
 {
     ScanHost host;
-    const std::string longPath = "C:\\" + std::string(300, 'd') + "\\%s%n%d%x.exe";
+    // With a name that no code page spells, read back as wide text.
+    const std::wstring longPath = L"C:\\" + std::wstring(300, L'd') + L"\\%s%n%d%x \u6837\U0001F600.exe";
     for (int fromMemory : {1, 0}) {
         MemAndFileWalker walker(&host.Context(), ProductSignatures);
         ScanReport report = host.Run([&](ScanContext&) {
             for (int i = 1; i <= 101; ++i) {
-                const std::string path = i == 100 ? longPath : "C:\\missing\\file" + std::to_string(i) + ".dll";
-                walker.OnFile(fromMemory, Widen(path).c_str());
+                const std::wstring path = i == 100 ? longPath : L"C:\\missing\\file" + std::to_wstring(i) + L".dll";
+                walker.OnFile(fromMemory, path.c_str());
                 if (i == 99)
                     walker.context->SetStatusText("unchanged");
             }
@@ -506,8 +547,9 @@ TEST(DiskScan, StatusLineShowsEveryHundredthFileWithItsWholePath)
         EXPECT_EQ(walker.files, 101u);
         EXPECT_EQ(walker.infected, 0u);
         ASSERT_EQ(report.statusTexts.size(), 2u);
-        EXPECT_EQ(report.statusTexts[1], (fromMemory ? "100 Memory>>" : "100 ") + longPath);
-        EXPECT_EQ(WindowTextW(host.statusLine), Widen(report.statusTexts[1]));
+        const std::wstring shown = (fromMemory ? L"100 Memory>>" : L"100 ") + longPath;
+        EXPECT_EQ(report.statusTexts[1], AnsiFromWide(shown.c_str()));
+        EXPECT_EQ(WindowTextW(host.statusLine), shown);
     }
 }
 
@@ -547,11 +589,23 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
     for (int i = 0; i < 30; ++i)
         shortNames.push_back(L"level" + std::wstring(1, static_cast<wchar_t>(L'a' + i % 26)) + L"00");
 
+    // Folders whose search patterns (the folder, a backslash and a star)
+    // are 259 and 260 characters long: the one is listed by its own path,
+    // the other only by its short name, or, where its name is its own short
+    // name, on its parent's short path.
+    const size_t atLimit = MAX_PATH - 1 - 2 - 1 - tree.Root().size();
+    const std::vector<std::wstring> fits = {std::wstring(atLimit, L'f')};
+    const std::vector<std::wstring> over = {std::wstring(atLimit + 1, L'o')};
+    const std::vector<std::wstring> overShort = {std::wstring(atLimit - 8, L'p'), L"eightchr"};
+
     for (const bool windows95 : {false, true}) {
         SCOPED_TRACE(windows95 ? "Windows 95 family" : "NT family");
         tree.WriteFile("name with  spaces %s %n.exe", infection.bytes);
         tree.WriteFile(std::string(200, 'L') + ".exe", infection.bytes);
         tree.WriteFile("..dots..", 5, 1);
+        const std::wstring fitting = PlantDeep(wideRoot, fits, infection.bytes);
+        const std::wstring overlong = PlantDeep(wideRoot, over, infection.bytes);
+        const std::wstring overShortly = PlantDeep(wideRoot, overShort, infection.bytes);
         const std::wstring longDeep = PlantDeep(wideRoot, longNames, infection.bytes);
         const std::wstring deepest = PlantDeep(wideRoot, shortNames, infection.bytes);
 
@@ -564,11 +618,17 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
             walker.OnFile(0, Widen(tree.Path("vanished.exe")).c_str(), MemAndFileWalker::UnknownSize);
         });
         // Every file listed, and the vanished one.
-        EXPECT_EQ(walker.files, windows95 ? 5u : 6u);
-        EXPECT_EQ(walker.infected, windows95 ? 3u : 4u);
+        EXPECT_EQ(walker.files, windows95 ? 8u : 9u);
+        EXPECT_EQ(walker.infected, windows95 ? 6u : 7u);
         EXPECT_EQ(walker.deleted, walker.infected);
         EXPECT_EQ(host.Rows().size(), walker.infected);
         EXPECT_FALSE(FileExists(tree.Path("name with  spaces %s %n.exe")));
+        EXPECT_EQ(GetFileAttributesW((fitting + L"\\deep.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributesW((overlong + L"\\deep.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributesW((overShortly + L"\\deep.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+        RemoveDeep(fitting, 1);
+        RemoveDeep(overlong, 1);
+        RemoveDeep(overShortly, 2);
         EXPECT_EQ(GetFileAttributesW((longDeep + L"\\deep.exe").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(GetFileAttributesW((deepest + L"\\deep.exe").c_str()) == INVALID_FILE_ATTRIBUTES, !windows95);
         RemoveDeep(longDeep, longNames.size());
@@ -671,8 +731,22 @@ void Disguise(WIN32_FIND_DATAW* entry)
             entry->dwReserved0 = t.tag;
         }
     }
-    if (std::wcsncmp(entry->cFileName, L"online-only", 11) == 0)
-        entry->dwFileAttributes |= 0x00400000;  // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+    // Content elsewhere, each attribute alone; and every other bit, which
+    // says nothing of where the content is.
+    static const struct {
+        const wchar_t* name;
+        DWORD attributes;
+    } placed[] = {
+        {L"online-only.exe", 0x00400000},     // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+        {L"recall-on-open.exe", 0x00040000},  // FILE_ATTRIBUTE_RECALL_ON_OPEN
+        {L"on-tape.exe", FILE_ATTRIBUTE_OFFLINE},
+        {L"encrypted.exe", ~DWORD(0x00400000 | 0x00040000 | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_DIRECTORY |
+                                  FILE_ATTRIBUTE_REPARSE_POINT)},
+    };
+    for (const auto& p : placed) {
+        if (lstrcmpiW(entry->cFileName, p.name) == 0)
+            entry->dwFileAttributes |= p.attributes;
+    }
     // A volume made with short-name creation off.
     entry->cAlternateFileName[0] = L'\0';
 }
@@ -744,12 +818,15 @@ TEST(DiskScan, TheNtListingReachesEveryNameAndOpensOnlyContentOnTheDisk)
     // Reparse data that holds the file's own content, a cloud folder, and a
     // folder no code page spells on a volume without short names.
     const std::vector<std::string> examined = {"dedup.exe", "compact.exe", "cloud.exe", "no-attribute.exe",
-                                               "OneDrive\\Desktop\\worm.exe"};
+                                               "OneDrive\\Desktop\\worm.exe", "encrypted.exe"};
     const std::vector<std::string> leftAlone = {"symlink.exe", "mount\\worm.exe"};
     for (const auto& name : leftAlone)
         tree.WriteFile(name, infection.bytes);
-    // Worm-sized, but its content is in the cloud: counted, never opened.
-    tree.WriteFile("online-only.exe", infection.bytes);
+    // Worm-sized, but their content is in the cloud or on tape: counted,
+    // never opened.
+    const std::vector<std::string> elsewhere = {"online-only.exe", "recall-on-open.exe", "on-tape.exe"};
+    for (const auto& name : elsewhere)
+        tree.WriteFile(name, infection.bytes);
     const std::wstring unspellable = Widen(tree.Root()) + L"\\\u6837\u672C\U0001F600";
     ASSERT_TRUE(CreateDirectoryW(unspellable.c_str(), nullptr));
     const std::wstring unspellableCopy = unspellable + L"\\worm.exe";
@@ -788,12 +865,13 @@ TEST(DiskScan, TheNtListingReachesEveryNameAndOpensOnlyContentOnTheDisk)
         EXPECT_EQ(GetFileAttributesW(unspellableCopy.c_str()), INVALID_FILE_ATTRIBUTES);
         for (const auto& name : leftAlone)
             EXPECT_TRUE(FileExists(tree.Path(name))) << name;
-        EXPECT_TRUE(FileExists(tree.Path("online-only.exe")));
+        for (const auto& name : elsewhere)
+            EXPECT_TRUE(FileExists(tree.Path(name))) << name;
         std::vector<std::wstring> opens = opened;
         std::sort(opens.begin(), opens.end());
         EXPECT_EQ(opens, expected);
         // Every file listed but the name surrogates is counted.
-        EXPECT_EQ(walker.files, expected.size() + 1);
+        EXPECT_EQ(walker.files, expected.size() + elsewhere.size());
         // The row shows the name as the file system holds it.
         std::vector<std::wstring> rows;
         for (const auto& row : report.rows)
@@ -1273,4 +1351,81 @@ TEST(DiskScanLocalized, FoldersOfNamesNoCodePageSpellsAreWalked)
         EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const std::wstring& row) { return row.rfind(copy, 0) == 0; }))
             << AnsiFromWide(name.c_str());
     }
+}
+
+TEST(DiskScanLocalized, OnTheWindows95FamilyNamesAreWalkedAndShownInTheAnsiCodePage)
+{
+    // Folders and copies with é and Chinese letters, and one name no code
+    // page spells. The 8-bit listing gives a name as it is where the
+    // system's code page spells it, else with a '?' for each letter it
+    // cannot spell: such an entry is reached, and shown, by its short name.
+    TempTree tree;
+    Infection infection;
+    // The walk starts in a folder named with é where the code page spells it.
+    std::wstring root = Widen(tree.Root());
+    BOOL noE = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\u00E9", -1, nullptr, 0, nullptr, &noE);
+    if (!noE) {
+        root += L"\\d\u00E9part";
+        ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    }
+    const std::vector<std::vector<std::wstring>> copies = {
+        {L"caf\u00E9", L"caf\u00E9.exe"},
+        {L"\u6837\u672C", L"\u6587\u4EF6.exe"},
+        {L"\u6837\u672C\U0001F600", L"worm.exe"},
+    };
+    std::vector<std::wstring> expected;
+    for (const auto& parts : copies) {
+        std::wstring path = L"\\\\?\\" + root, shown = root;
+        bool lookAlike = false;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            path += L"\\" + parts[i];
+            if (i + 1 < parts.size()) {
+                ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError();
+            } else {
+                HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+                ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+                DWORD written = 0;
+                WriteFile(file, infection.bytes.data(), static_cast<DWORD>(infection.bytes.size()), &written,
+                          nullptr);
+                CloseHandle(file);
+            }
+            BOOL lost = FALSE, replaced = FALSE;
+            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, parts[i].c_str(), -1, nullptr, 0, nullptr, &lost);
+            WideCharToMultiByte(CP_ACP, 0, parts[i].c_str(), -1, nullptr, 0, nullptr, &replaced);
+            lookAlike = lookAlike || (lost && !replaced);
+            wchar_t shortPath[1024] = {};
+            GetShortPathNameW(path.c_str(), shortPath, 1024);
+            shown += L"\\" + (lost ? std::wstring(std::wcsrchr(shortPath, L'\\') + 1) : parts[i]);
+        }
+        // Where the code page has only a look-alike (é in 950 and 932), the
+        // 8-bit listing gives the look-alike ("cafe"), the name of another
+        // file or none: such a name is not reached.
+        if (!lookAlike)
+            expected.push_back(shown);
+    }
+
+    const ApiOverride family(Windows95Family);
+    ScanHost host;
+    host.Context().language = SystemLanguageIndex();
+    RecordingWalker walker(&host.Context(), infection.Set());
+    walker.examineFiles = true;
+    const ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(root.c_str()); });
+
+    std::vector<std::wstring> rows;
+    for (const auto& row : report.rows) {
+        rows.push_back(row.path);
+        EXPECT_EQ(row.outcome, ExpectedForLocale().deleted);
+    }
+    std::sort(rows.begin(), rows.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(walker.deleted, expected.size());
+    // The tree's own clean-up lists with the 8-bit functions.
+    for (auto& parts : copies) {
+        const std::wstring folder = L"\\\\?\\" + root + L"\\" + parts[0];
+        DeleteFileW((folder + L"\\" + parts[1]).c_str());
+        RemoveDirectoryW(folder.c_str());
+    }
+    RemoveDirectoryW(root.c_str());
 }

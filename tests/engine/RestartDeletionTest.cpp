@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -113,7 +114,9 @@ TEST(RestartDeletion, TheShortPathIsWrittenInTheOemCodePage)
     EXPECT_EQ(folder.Wininit(), "[rename]\r\nNUL=C:\\DOCS\\CAF\x82.EXE\r\n");
 }
 
-TEST(RestartDeletion, AShortPathTooLongForMsDosIsRefused)
+// Run in every locale: under a double-byte code page a character's second
+// byte may be a backslash.
+TEST(RestartDeletionLocalized, AShortPathTooLongForMsDosIsRefused)
 {
     Windows95Folder folder;
     TempTree::WriteFileAt(folder.wininit, Before);
@@ -133,15 +136,31 @@ TEST(RestartDeletion, AShortPathTooLongForMsDosIsRefused)
     for (int i = 0; i < 7; ++i)
         longest += "\\" + std::string(7, 'D');
     ASSERT_EQ(longest.size(), 66u);
-    struct {
+    struct Case {
         std::string path;
         bool reached;
-    } const cases[] = {
+    };
+    std::vector<Case> cases = {
         {longest + "\\WORMFILE.EXE", true},
         {longest + "D\\WORM.EXE", false},       // a folder one longer, though the path is shorter
         {longest + "\\WORMFILE.EXE1", false},  // no 8.3 name
         {"\\\\SERVER\\SHARE\\WORM.EXE", false},   // no drive before Windows runs
     };
+    // A name that starts with a letter whose second byte is a backslash in
+    // this code page (936, 950 and 932 each have one of these): still in
+    // the folder at the limit.
+    for (const wchar_t letter : std::wstring(L"\u8AA0\u8868\u8A31")) {
+        char bytes[8] = {};
+        const wchar_t one[2] = {letter, L'\0'};
+        BOOL lost = FALSE;
+        if (WideCharToMultiByte(CP_ACP, 0, one, -1, bytes, sizeof bytes, nullptr, &lost) == 3 && !lost &&
+            bytes[1] == '\\') {
+            cases.push_back({longest + "\\" + std::string(bytes, 2) + "ORMFIL.EXE", true});
+            break;
+        }
+    }
+    const UINT codePage = GetACP();
+    EXPECT_EQ(cases.size(), codePage == 936 || codePage == 950 || codePage == 932 ? 5u : 4u);
     std::string expected = Before;
     for (const auto& c : cases) {
         chosenShortPath = c.path;
@@ -279,8 +298,11 @@ TEST(RestartDeletion, TheNewLineStandsOnALineOfItsOwn)
         // Lines ended by CR alone, or LF alone: the section is still found.
         {"[rename]\rNUL=C:\\OLD.TMP", "[rename]\rNUL=C:\\OLD.TMP\r\nNUL=C:\\WORM.EXE\r\n"},
         {"[rename]\nNUL=C:\\OLD.TMP\n[x]\nk=v", "[rename]\nNUL=C:\\OLD.TMP\nNUL=C:\\WORM.EXE\r\n[x]\nk=v"},
-        // A DOS editor's Ctrl-Z ends what a reader takes.
+        // A DOS editor's Ctrl-Z ends what a reader takes, also where it
+        // ends the last line or follows a file without the section.
         {"[rename]\r\nNUL=C:\\OLD.TMP\r\n\x1A", "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=C:\\WORM.EXE\r\n\x1A"},
+        {"[rename]\r\nNUL=C:\\OLD.TMP\x1A", "[rename]\r\nNUL=C:\\OLD.TMP\r\nNUL=C:\\WORM.EXE\r\n\x1A"},
+        {"[Other]\r\nkey=value\r\n\x1A", "[Other]\r\nkey=value\r\n[rename]\r\nNUL=C:\\WORM.EXE\r\n\x1A"},
         // There already, in other letters.
         {"[RENAME]\r\nnul=c:\\worm.exe\r\n", "[RENAME]\r\nnul=c:\\worm.exe\r\n"},
     };

@@ -17,6 +17,15 @@ NARROW_FIND_FUNCTIONS = ("FindFirstFileA", "FindFirstFileExA", "FindNextFileA")
 PATH_FUNCTIONS = ("CreateFileA", "FindFirstFileA", "GetFileAttributesA", "SetFileAttributesA",
                   "DeleteFileA", "MoveFileA", "MoveFileExA", "GetShortPathNameA", "LoadLibraryA")
 
+# Wide functions whose first argument is a path that the file system reads:
+# what the rule on long paths without "\\?\" reads.
+WIDE_PATH_FUNCTIONS = ("CreateFileW", "FindFirstFileW", "FindFirstFileExW", "GetFileAttributesW",
+                       "GetFileAttributesExW", "SetFileAttributesW", "DeleteFileW", "MoveFileW", "MoveFileExW",
+                       "GetShortPathNameW", "CreateDirectoryW", "RemoveDirectoryW")
+
+# The longest drive path without "\\?\": MAX_PATH with its terminator.
+MAX_PLAIN_PATH = 259
+
 # The wide-character functions Windows 95 implements; every other one is a
 # stub that fails.
 WIN95_WIDE_FUNCTIONS = ("ExtTextOutW", "GetCharWidthW", "GetCharWidth32W", "GetTextExtentExPointW",
@@ -36,6 +45,17 @@ class Rule:
 
 def is_wide(function):
     return function.endswith("W") and function not in WIN95_WIDE_FUNCTIONS
+
+
+def is_long_plain_drive_path(call):
+    """A drive path (C:\\...) without "\\\\?\\" that does not fit in MAX_PATH. The
+    trace cuts a long string, printing a backslash as two characters: a cut
+    one is taken as too long, as the paths the program hands on plain (to
+    NT 4.0's and 2000's restart deletion, within MAX_PATH) are far shorter."""
+    path = call.string(0)
+    if path is None or len(path) < 2 or not path[0].isalpha() or path[1] != ":":
+        return False
+    return len(path) > MAX_PLAIN_PATH or call.cut(0)
 
 
 def is_volume(path):
@@ -82,6 +102,13 @@ RULES = [
          'Microsoft, MoveFileEx: "Windows 2000: If you specify the MOVEFILE_DELAY_UNTIL_REBOOT flag '
          'for dwFlags, you cannot also prepend the file name that is specified by lpExistingFileName '
          'with \"\\\\?\\\""'),
+    Rule('a path longer than MAX_PATH without "\\\\?\\"', NT_FAMILY, WIDE_PATH_FUNCTIONS,
+         is_long_plain_drive_path,
+         'Microsoft, "Naming Files, Paths, and Namespaces", Maximum Path Length Limitation: "the '
+         'maximum length for a path is MAX_PATH, which is defined as 260 characters" (a drive path '
+         'of 259 and its terminator); "To specify an extended-length path, use the \"\\\\?\\\" '
+         'prefix"; only Windows 10 1607 and later lift the limit, and only where a program and the '
+         'system both opt in. Wine takes longer paths without it'),
     Rule("a volume opened with access rights", VISTA_AND_LATER, ("CreateFileA",),
          lambda call: is_volume(call.string(0)) and call.dword(1) != 0,
          'Microsoft, CreateFile, "Physical Disks and Volumes": direct access to a volume needs '

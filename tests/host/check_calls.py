@@ -46,7 +46,7 @@ VERSIONS = ("win95", "win98", "winme", "nt40", "win2k", "winxp", "win7", "win10"
 ENGINE_FILTER_NT = ("DiskScan.RemovesOnlyMatchingFilesAndReportsEachOutcome:"
                     "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
 ENGINE_FILTER_WIN95 = ("DiskScan.OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit:"
-                       "RestartDeletion.*:"
+                       "RestartDeletion.*:RestartDeletionLocalized.*:"
                        "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
 
 # A tree deeper than any 8-bit path reaches, short names included: its files
@@ -56,18 +56,20 @@ DEEP_FILES = 3000
 COUNTED = re.compile(r"^Files counted by the scan: (\d+)$", re.M)
 
 CALL = re.compile(r"^(?:[0-9a-f]+:)*Call ([\w.]+)\.(\w+)\((.*)\) ret=([0-9a-f]+)$")
-ARGUMENT = re.compile(r'([0-9a-f]+)(?: (L?)"((?:[^"\\]|\\.)*)")?(?:,|$)')
+# A string the trace cut short ends in "..." after its closing quote.
+ARGUMENT = re.compile(r'([0-9a-f]+)(?: (L?)"((?:[^"\\]|\\.)*)"(\.\.\.)?)?(?:,|$)')
 
 
 class Call:
     def __init__(self, dll, function, arguments, ret, line):
         self.dll, self.function, self.ret, self.line = dll, function, ret, line
-        self.values, self.strings = [], []
+        self.values, self.strings, self.cuts = [], [], []
         for match in ARGUMENT.finditer(arguments):
             if not match.group(0):
                 break
             self.values.append(int(match.group(1), 16))
             self.strings.append(unescape(match.group(3)) if match.group(3) is not None else None)
+            self.cuts.append(match.group(4) is not None)
 
     def pointer(self, i):
         return self.values[i] if i < len(self.values) else None
@@ -78,6 +80,10 @@ class Call:
 
     def string(self, i):
         return self.strings[i] if i < len(self.strings) else None
+
+    def cut(self, i):
+        """The trace printed only the start of string i."""
+        return i < len(self.cuts) and self.cuts[i]
 
 
 def unescape(text):
@@ -208,6 +214,7 @@ def main():
         return 1
 
     relay = (set(call_rules.PATH_FUNCTIONS) | set(call_rules.NARROW_FIND_FUNCTIONS) |
+             set(call_rules.WIDE_PATH_FUNCTIONS) |
              {"CreateThread", "OpenProcess", "OpenThread", "FindFirstFileExW"})
     for exe in (options.product, options.engine):
         relay |= set(imported_wide_functions(options.objdump, exe))

@@ -1,5 +1,7 @@
 #include "ScanHost.h"
 
+#include "FileSystem.h"
+
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
@@ -117,8 +119,10 @@ ScanHost::ScanHost()
         header.iSubItem = column;
         SendMessageA(resultList, LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&header));
     }
+    // A wide subclass, so that a name outside the code page reaches the
+    // control as it is.
     statusPrevious_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(statusLine, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StatusProc)));
+        SetWindowLongPtrW(statusLine, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StatusProc)));
     progressPrevious_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(progressBar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ProgressProc)));
 
@@ -146,8 +150,8 @@ LRESULT CALLBACK ScanHost::StatusProc(HWND hwnd, UINT message, WPARAM wParam, LP
 {
     ScanHost* host = HostOf(hwnd);
     if (message == WM_SETTEXT && host->current_)
-        host->current_->statusTexts.emplace_back(reinterpret_cast<const char*>(lParam));
-    return CallWindowProcA(host->statusPrevious_, hwnd, message, wParam, lParam);
+        host->current_->statusTexts.push_back(AnsiFromWide(reinterpret_cast<const wchar_t*>(lParam)));
+    return CallWindowProcW(host->statusPrevious_, hwnd, message, wParam, lParam);
 }
 
 LRESULT CALLBACK ScanHost::ProgressProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

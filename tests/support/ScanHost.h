@@ -30,7 +30,7 @@ struct ScanReport {
     HWND summaryOwner = nullptr;
     int scanDoneMessages = 0;
     bool summaryAfterScanDone = false;
-    std::vector<std::string> statusTexts;  // every text set on the status line, as bytes
+    std::vector<std::string> statusTexts;  // every text set on the status line, in the ANSI code page
     std::vector<ProgressMessage> progress;
     bool finished = false;
 };
