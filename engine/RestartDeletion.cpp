@@ -364,15 +364,19 @@ std::wstring PathForEverySession(const RuntimeApi& api, const wchar_t* path)
             current = folder + current.substr(2);
             continue;
         }
-        const std::wstring global = DeviceTarget(api, L"Global\\" + drive);
-        if (global.empty() || global == own)
+        if (DeviceTarget(api, L"Global\\" + drive) == own)
             return current;
+        // A system without a namespace for every session answers for no
+        // letter: there every letter is every session's.
+        bool anyGlobal = false;
         for (wchar_t other = L'A'; other <= L'Z'; ++other) {
             const wchar_t otherDrive[3] = {other, L':', L'\0'};
-            if (DeviceTarget(api, std::wstring(L"Global\\") + otherDrive) == own)
+            const std::wstring global = DeviceTarget(api, std::wstring(L"Global\\") + otherDrive);
+            if (global == own)
                 return otherDrive + current.substr(2);
+            anyGlobal = anyGlobal || !global.empty();
         }
-        return std::wstring();
+        return anyGlobal ? std::wstring() : current;
     }
     return std::wstring();
 }
