@@ -308,7 +308,23 @@ std::wstring PathForOlderNt(const wchar_t* path)
     return ReadsAsItself(shortPlain) ? std::wstring(shortPlain) : std::wstring();
 }
 
-// The path the open file has now, with its volume's drive letter.
+// Whether the path opens the very file of the handle: the name a system
+// gives may not be the file's own (Wine's drops a trailing space).
+bool NamesFile(const RuntimeApi& api, const std::wstring& path, HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION expected = {};
+    if (!api.GetFileInformationByHandle || !api.GetFileInformationByHandle(file, &expected))
+        return true;
+    FileHandle named(api.CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION found = {};
+    return named && api.GetFileInformationByHandle(named.Get(), &found) &&
+           found.dwVolumeSerialNumber == expected.dwVolumeSerialNumber &&
+           found.nFileIndexHigh == expected.nFileIndexHigh && found.nFileIndexLow == expected.nFileIndexLow;
+}
+
+// The path the open file has now, with its volume's drive letter, where it
+// names that file.
 bool FinalPathOf(const RuntimeApi& api, HANDLE file, std::wstring& path)
 {
     if (!api.GetFinalPathNameByHandleW)
@@ -322,7 +338,7 @@ bool FinalPathOf(const RuntimeApi& api, HANDLE file, std::wstring& path)
             return false;
         if (length < size) {
             path.resize(length);
-            return true;
+            return NamesFile(api, path, file);
         }
         size = length + 1;
     }
