@@ -322,6 +322,31 @@ std::string PathKey(const wchar_t* path)
     return length > 0 && length < MAX_PATH ? std::string(shortPath, length) : ansi;
 }
 
+unsigned char LowerAscii(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 0x20) : c;
+}
+
+// Case-insensitive in ASCII, as FAT names are; both bytes of a double-byte
+// character as they are.
+bool SamePath(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (IsDBCSLeadByte(x) && i + 1 < a.size()) {
+            if (x != y || a[i + 1] != b[i + 1])
+                return false;
+            ++i;
+        } else if (LowerAscii(x) != LowerAscii(y)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Whether administrator rights could have let the file be removed: not on
 // a share, a CD or DVD, or a volume mounted read-only.
 bool RightsCouldHelp(const RuntimeApi& api, const wchar_t* path)
@@ -350,7 +375,7 @@ bool MemAndFileWalker::FoundBefore(const ExaminedFile& file, const wchar_t* path
     if (OsFamilyFromVersion(api_.GetVersion()) == Win9x) {
         const std::string key = PathKey(path);
         for (size_t i = 0; i < foundCount_; ++i) {
-            if (lstrcmpiA(found_[i].path.c_str(), key.c_str()) == 0)
+            if (SamePath(found_[i].path, key))
                 return true;
         }
         return false;
