@@ -11,8 +11,8 @@ const char SummaryCaptionEnglish[] = "Message";
 const char NoPsapiNoteEnglish[] = "Memory could not be scanned: psapi.dll is missing from the system folder.";
 const char RunAsAdministratorNoteEnglish[] = "Access denied: run this program as an administrator and scan again.";
 const char NotExaminedNoteEnglish[] =
-    "Not examined: %d files of a worm's size could not be read. Close other programs, run this program as an "
-    "administrator and scan again.";
+    "Files of a worm's size not examined, as they could not be read: %d. Close other programs, run this program "
+    "as an administrator and scan again.";
 }  // namespace
 
 const char* const StatusWords[12] = {

@@ -1079,8 +1079,8 @@ Expected ExpectedForLocale()
                         L"Message", L"Kill Failed",
                         L"Memory could not be scanned: psapi.dll is missing from the system folder.",
                         L"Access denied: run this program as an administrator and scan again.",
-                        L"Not examined: %u files of a worm's size could not be read. Close other programs, run this "
-                        L"program as an administrator and scan again."};
+                        L"Files of a worm's size not examined, as they could not be read: %u. Close other programs, "
+                        L"run this program as an administrator and scan again."};
     // Only the added lines are translated there.
     if (locale.rfind("zh_TW", 0) == 0) {
         english.noPsapi = L"無法掃描記憶體：系統資料夾中缺少 psapi.dll。";
