@@ -10,6 +10,9 @@ const char SummaryFormatEnglish[] = "Complete!\nFiles: %d\nInfected: %d\nKill fa
 const char SummaryCaptionEnglish[] = "Message";
 const char NoPsapiNoteEnglish[] = "Memory could not be scanned: psapi.dll is missing from the system folder.";
 const char RunAsAdministratorNoteEnglish[] = "Access denied: run this program as an administrator and scan again.";
+const char NotExaminedNoteEnglish[] =
+    "Files of a worm's size not examined, as they could not be read: %d. Close other programs, run this program "
+    "as an administrator and scan again.";
 }  // namespace
 
 const char* const StatusWords[12] = {
@@ -34,4 +37,8 @@ const char* const NoPsapiNote[4] = {
 
 const char* const RunAsAdministratorNote[4] = {
     RunAsAdministratorNoteZhCn, RunAsAdministratorNoteEnglish, RunAsAdministratorNoteZhTw, RunAsAdministratorNoteJa,
+};
+
+const char* const NotExaminedNote[4] = {
+    NotExaminedNoteZhCn, NotExaminedNoteEnglish, NotExaminedNoteZhTw, NotExaminedNoteJa,
 };

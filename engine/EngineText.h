@@ -12,6 +12,8 @@ extern const char DetectionName[];
 // the status line when the memory pass could not run.
 extern const char* const NoPsapiNote[4];
 extern const char* const RunAsAdministratorNote[4];
+// One %d field: the files of a worm's size that could not be read.
+extern const char* const NotExaminedNote[4];
 
 // The code-page units that hold the non-ASCII columns.
 extern const char KillFailedZhCn[];
@@ -21,6 +23,9 @@ extern const char SummaryFormatZhCn[];
 extern const char SummaryCaptionZhCn[];
 extern const char NoPsapiNoteZhCn[];
 extern const char RunAsAdministratorNoteZhCn[];
+extern const char NotExaminedNoteZhCn[];
+extern const char NotExaminedNoteZhTw[];
+extern const char NotExaminedNoteJa[];
 extern const char NoPsapiNoteZhTw[];
 extern const char RunAsAdministratorNoteZhTw[];
 extern const char NoPsapiNoteJa[];

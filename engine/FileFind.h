@@ -41,10 +41,16 @@ EntryKind KindOf(const FindData& entry)
 }
 
 // Online-only cloud files and files moved to tape: opening one downloads
-// or recalls its content.
-constexpr DWORD ContentElsewhereAttributes = 0x00400000   // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
-                                           | 0x00040000   // FILE_ATTRIBUTE_RECALL_ON_OPEN
-                                           | FILE_ATTRIBUTE_OFFLINE;
+// or recalls its content. The recall attributes are the file system's
+// alone; any program can set FILE_ATTRIBUTE_OFFLINE, so it counts only on a
+// reparse point, as a storage or cloud file system leaves it.
+inline bool IsContentElsewhere(DWORD attributes)
+{
+    constexpr DWORD Recall = 0x00400000   // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+                           | 0x00040000;  // FILE_ATTRIBUTE_RECALL_ON_OPEN
+    constexpr DWORD Offline = FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_REPARSE_POINT;
+    return (attributes & Recall) != 0 || (attributes & Offline) == Offline;
+}
 
 // Characters no Windows file name may hold, though a file system written
 // outside Win32 (or Wine's view of a Unix one) may show them. In 8-bit

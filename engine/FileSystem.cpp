@@ -51,29 +51,75 @@ const wchar_t* PlainPath(const wchar_t* path)
     return extended && IsDrivePath(path + ExtendedPrefixLength) ? path + ExtendedPrefixLength : path;
 }
 
-HANDLE OpenForScan(const wchar_t* path)
+ExaminedFile OpenForExamination(const RuntimeApi& api, const wchar_t* path)
 {
-    const DWORD flags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
+    ExaminedFile file;
+    DWORD flags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
     // The Windows 95 family rejects FILE_SHARE_DELETE as an invalid parameter.
-    if (OnWindows9x())
-        return CreateFileA(AnsiFromWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, flags, nullptr);
-    return CreateFileW(ExtendedPath(path).c_str(), GENERIC_READ,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, flags,
-                       nullptr);
+    if (OsFamilyFromVersion(api.GetVersion()) == Win9x) {
+        file.handle.Reset(CreateFileA(AnsiFromWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, flags, nullptr));
+        if (!file.handle)
+            file.refusal = GetLastError();
+        return file;
+    }
+    flags |= FILE_FLAG_BACKUP_SEMANTICS;
+    const std::wstring extended = ExtendedPath(path);
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    file.handle.Reset(api.CreateFileW(extended.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, share,
+                                      nullptr, OPEN_EXISTING, flags, nullptr));
+    if (file.handle) {
+        file.removable = true;
+        return file;
+    }
+    file.refusal = GetLastError();
+    if (file.refusal == ERROR_FILE_NOT_FOUND || file.refusal == ERROR_PATH_NOT_FOUND)
+        return file;
+    file.handle.Reset(api.CreateFileW(extended.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (!file.handle)
+        file.refusal = GetLastError();
+    return file;
+}
+
+namespace {
+
+// FILE_BASIC_INFORMATION and FILE_DISPOSITION_INFORMATION of the native
+// API; zero times leave the times as they are.
+struct BasicInformation {
+    LARGE_INTEGER creationTime;
+    LARGE_INTEGER lastAccessTime;
+    LARGE_INTEGER lastWriteTime;
+    LARGE_INTEGER changeTime;
+    ULONG attributes;
+};
+struct DispositionInformation {
+    BOOLEAN deleteFile;
+};
+constexpr ULONG FileBasicInformationClass = 4;
+constexpr ULONG FileDispositionInformationClass = 13;
+
+}  // namespace
+
+LONG RemoveThroughHandle(const RuntimeApi& api, HANDLE file)
+{
+    if (!api.NtSetInformationFile)
+        return StatusNotResolved;
+    NativeIoStatus status = {};
+    // A read-only file refuses its deletion; the result shows in the next call.
+    BasicInformation basic = {};
+    basic.attributes = FILE_ATTRIBUTE_NORMAL;
+    api.NtSetInformationFile(file, &status, &basic, sizeof basic, FileBasicInformationClass);
+    DispositionInformation disposition = {TRUE};
+    return api.NtSetInformationFile(file, &status, &disposition, sizeof disposition,
+                                    FileDispositionInformationClass);
 }
 
 void ResetAttributes(const wchar_t* path)
 {
-    if (OnWindows9x())
-        SetFileAttributesA(AnsiFromWide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-    else
-        SetFileAttributesW(ExtendedPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA(AnsiFromWide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 bool RemoveFile(const wchar_t* path)
 {
-    if (OnWindows9x())
-        return DeleteFileA(AnsiFromWide(path).c_str()) != FALSE;
-    return DeleteFileW(ExtendedPath(path).c_str()) != FALSE;
+    return DeleteFileA(AnsiFromWide(path).c_str()) != FALSE;
 }

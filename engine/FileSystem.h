@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Handle.h"
+#include "RuntimeApi.h"
 
 #include <windows.h>
 
@@ -21,9 +22,35 @@ std::wstring ExtendedPath(const wchar_t* path);
 // The path without a \\?\ in front of a drive path.
 const wchar_t* PlainPath(const wchar_t* path);
 
+// A file opened to be examined. On the NT family the same handle removes
+// it, so that what is removed is the file that was read, whatever a link
+// put in the place of one of its folders since.
+struct ExaminedFile {
+    FileHandle handle;
+    // DELETE and FILE_WRITE_ATTRIBUTES were granted with the read access.
+    bool removable = false;
+    // The error of the open that failed: the whole open when there is no
+    // handle, else the one that asked for the right to remove.
+    DWORD refusal = NO_ERROR;
+};
+
 // Opens a file for a sequential, unbuffered read, sharing it with every
-// other user the family allows.
-HANDLE OpenForScan(const wchar_t* path);
-// Clears read-only, hidden and system, so that the file can be deleted.
+// other user the family allows. On the NT family it asks for the rights to
+// remove the file too, with backup semantics, which the backup and restore
+// privileges let past any ACL; where that is refused, for reading alone.
+// No FILE_FLAG_OPEN_REPARSE_POINT: a compressed, deduplicated or cloud file
+// is read through its file system's filter.
+ExaminedFile OpenForExamination(const RuntimeApi& api, const wchar_t* path);
+
+// Through the handle, on the NT family: read-only, hidden and system
+// cleared, then the deletion that takes place when the last handle closes.
+// The native status of the deletion; negative on failure.
+LONG RemoveThroughHandle(const RuntimeApi& api, HANDLE file);
+constexpr LONG StatusNotResolved = static_cast<LONG>(0xC0000002);  // STATUS_NOT_IMPLEMENTED
+constexpr LONG StatusAccessDenied = static_cast<LONG>(0xC0000022);
+constexpr LONG StatusCannotDelete = static_cast<LONG>(0xC0000121);
+
+// The Windows 95 family's removal, by path: its FAT volumes have neither
+// links nor ACLs. Clears read-only, hidden and system first.
 void ResetAttributes(const wchar_t* path);
 bool RemoveFile(const wchar_t* path);

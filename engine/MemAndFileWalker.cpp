@@ -15,7 +15,9 @@
 #include <memory>
 #include <new>
 
-int EnableDebugPrivilege(int on)
+namespace {
+
+int EnablePrivilege(const char* name, int on)
 {
     HANDLE rawToken = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &rawToken))
@@ -24,11 +26,25 @@ int EnableDebugPrivilege(int on)
 
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
-    LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &privileges.Privileges[0].Luid);
+    LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid);
     privileges.Privileges[0].Attributes = on ? SE_PRIVILEGE_ENABLED : 0;
     // The last error alone tells whether the token holds the privilege.
     AdjustTokenPrivileges(token.Get(), FALSE, &privileges, sizeof privileges, nullptr, nullptr);
     return GetLastError() == ERROR_SUCCESS ? 1 : 0;
+}
+
+}  // namespace
+
+int EnableDebugPrivilege(int on)
+{
+    return EnablePrivilege("SeDebugPrivilege", on);
+}
+
+int EnableBackupPrivileges(int on)
+{
+    const int backup = EnablePrivilege("SeBackupPrivilege", on);
+    const int restore = EnablePrivilege("SeRestorePrivilege", on);
+    return backup && restore ? 1 : 0;
 }
 
 // The bus type sits at the same place in the 32-bit and the 64-bit layout.
@@ -182,7 +198,9 @@ MemAndFileWalker::MemAndFileWalker(ScanContext* context_, const SignatureSet& si
     : context(context_), files(0), infected(0), deleted(0), signatures_(signatures)
 {
     EnableDebugPrivilege(1);
+    EnableBackupPrivileges(1);
     ResolveLaterKernel32Functions(api_);
+    ResolveLoadedNtdllFunctions(api_);
     ResolveTokenFunctions(api_);
     if (RuntimeApiOverride)
         RuntimeApiOverride(api_);
@@ -190,6 +208,7 @@ MemAndFileWalker::MemAndFileWalker(ScanContext* context_, const SignatureSet& si
 
 MemAndFileWalker::~MemAndFileWalker()
 {
+    EnableBackupPrivileges(0);
     EnableDebugPrivilege(0);
 }
 
@@ -226,13 +245,18 @@ void MemAndFileWalker::ShowSummary() const
 {
     const UINT language = Language();
     // The counts, then a line for each reason the scan fell short.
-    char summary[512] = {};
+    char summary[1024] = {};
     std::snprintf(summary, sizeof summary, SummaryFormat[language], static_cast<int>(files),
                   static_cast<int>(infected), static_cast<int>(infected - deleted));
     if (memoryGap_ == GapNoPsapi)
         AppendLine(summary, sizeof summary, NoPsapiNote[language]);
     if (removalDenied_ && AdministratorRights(api_) == Rights::Lacking)
         AppendLine(summary, sizeof summary, RunAsAdministratorNote[language]);
+    if (unexamined != 0) {
+        char line[320] = {};
+        std::snprintf(line, sizeof line, NotExaminedNote[language], static_cast<int>(unexamined));
+        AppendLine(summary, sizeof summary, line);
+    }
     MessageBoxA(context->progressBar, summary, SummaryCaption[language], MB_OK);
 }
 
@@ -255,12 +279,30 @@ int MemAndFileWalker::OnFile(int fromMemory, const wchar_t* path, unsigned long 
     }
     if (knownSize == ContentElsewhere || (knownSize != UnknownSize && !signatures_.HasSize(knownSize)))
         return 1;
+    const bool signatureSized = knownSize != UnknownSize;
+    if (!path) {
+        unexamined += signatureSized;
+        return 1;
+    }
     ScanOutcome outcome;
     {
         RedirectionOff off(api_);
-        if (!matchFile(path, signatures_))
+        ExaminedFile file = openFile(api_, path);
+        if (!file.handle) {
+            // A module's size is not known: the disk pass counts its file.
+            unexamined += signatureSized;
             return 1;
-        outcome = Remediate(path);
+        }
+        // Met again, by another process's modules or by the disk pass.
+        if (foundCount_ != 0 && FoundBefore(file, path))
+            return 1;
+        const MatchResult match = MatchHandle(file.handle.Get(), signatures_);
+        if (match != MatchInfected) {
+            unexamined += match == MatchUnread;
+            return 1;
+        }
+        Found(file, path);
+        outcome = Remediate(path, file);
     }
     ++infected;
     const UINT language = context->language < LanguageCount ? context->language : LanguageEnglish;
@@ -268,17 +310,140 @@ int MemAndFileWalker::OnFile(int fromMemory, const wchar_t* path, unsigned long 
     return 1;
 }
 
-ScanOutcome MemAndFileWalker::Remediate(const wchar_t* path)
+namespace {
+
+// The Windows 95 family's key for a file: its short path, which both passes
+// can give in another form.
+std::string PathKey(const wchar_t* path)
 {
-    ResetAttributes(path);
-    if (RemoveFile(path)) {
-        ++deleted;
-        return OutcomeDeleted;
+    const std::string ansi = AnsiFromWide(path);
+    char shortPath[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameA(ansi.c_str(), shortPath, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::string(shortPath, length) : ansi;
+}
+
+unsigned char LowerAscii(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 0x20) : c;
+}
+
+// Case-insensitive in ASCII, as FAT names are; both bytes of a double-byte
+// character as they are.
+bool SamePath(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (IsDBCSLeadByte(x) && i + 1 < a.size()) {
+            if (x != y || a[i + 1] != b[i + 1])
+                return false;
+            ++i;
+        } else if (LowerAscii(x) != LowerAscii(y)) {
+            return false;
+        }
     }
-    const DWORD deleteError = GetLastError();
-    if (ScheduleDeletionAtRestart(OrdinaryApi(), path))
+    return true;
+}
+
+// Whether administrator rights could have let the file be removed: not on
+// a share, a CD or DVD, or a volume mounted read-only.
+bool RightsCouldHelp(const RuntimeApi& api, const wchar_t* path)
+{
+    const wchar_t* plain = PlainPath(path);
+    if (plain[0] == L'\\' && plain[1] == L'\\')
+        return false;
+    if (plain[0] == L'\0' || plain[1] != L':')
+        return true;
+    const char root[4] = {static_cast<char>(plain[0]), ':', '\\', '\0'};
+    const UINT type = api.GetDriveTypeA(root);
+    if (type == DRIVE_REMOTE || type == DRIVE_CDROM)
+        return false;
+    constexpr DWORD ReadOnlyVolume = 0x00080000;  // FILE_READ_ONLY_VOLUME
+    const wchar_t wideRoot[4] = {plain[0], L':', L'\\', L'\0'};
+    DWORD flags = 0;
+    return !(api.GetVolumeInformationW &&
+             api.GetVolumeInformationW(wideRoot, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+             (flags & ReadOnlyVolume));
+}
+
+}  // namespace
+
+bool MemAndFileWalker::FoundBefore(const ExaminedFile& file, const wchar_t* path) const
+{
+    if (OsFamilyFromVersion(api_.GetVersion()) == Win9x) {
+        const std::string key = PathKey(path);
+        for (size_t i = 0; i < foundCount_; ++i) {
+            if (SamePath(found_[i].path, key))
+                return true;
+        }
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!api_.GetFileInformationByHandle || !api_.GetFileInformationByHandle(file.handle.Get(), &info))
+        return false;
+    for (size_t i = 0; i < foundCount_; ++i) {
+        const FoundFile& f = found_[i];
+        if (f.path.empty() && f.volume == info.dwVolumeSerialNumber && f.indexHigh == info.nFileIndexHigh &&
+            f.indexLow == info.nFileIndexLow)
+            return true;
+    }
+    return false;
+}
+
+void MemAndFileWalker::Found(const ExaminedFile& file, const wchar_t* path)
+{
+    FoundFile entry;
+    if (OsFamilyFromVersion(api_.GetVersion()) == Win9x) {
+        entry.path = PathKey(path);
+    } else {
+        BY_HANDLE_FILE_INFORMATION info = {};
+        if (!api_.GetFileInformationByHandle || !api_.GetFileInformationByHandle(file.handle.Get(), &info))
+            return;
+        entry.volume = info.dwVolumeSerialNumber;
+        entry.indexHigh = info.nFileIndexHigh;
+        entry.indexLow = info.nFileIndexLow;
+    }
+    if (foundCount_ == foundCapacity_) {
+        const size_t capacity = foundCapacity_ ? foundCapacity_ * 2 : 8;
+        std::unique_ptr<FoundFile[]> grown(new (std::nothrow) FoundFile[capacity]);
+        if (!grown)
+            return;
+        for (size_t i = 0; i < foundCount_; ++i)
+            grown[i] = std::move(found_[i]);
+        found_ = std::move(grown);
+        foundCapacity_ = capacity;
+    }
+    found_[foundCount_++] = std::move(entry);
+}
+
+ScanOutcome MemAndFileWalker::Remediate(const wchar_t* path, ExaminedFile& file)
+{
+    bool denied = false;
+    if (OsFamilyFromVersion(api_.GetVersion()) == Win9x) {
+        // Its deletion by path needs the file closed.
+        file.handle.Reset();
+        ResetAttributes(path);
+        if (RemoveFile(path)) {
+            ++deleted;
+            return OutcomeDeleted;
+        }
+        denied = GetLastError() == ERROR_ACCESS_DENIED;
+    } else if (file.removable) {
+        // Deleted when the handle closes, at the end of the visit.
+        const LONG status = RemoveThroughHandle(api_, file.handle.Get());
+        if (status >= 0) {
+            ++deleted;
+            return OutcomeDeleted;
+        }
+        denied = status == StatusAccessDenied || status == StatusCannotDelete;
+    } else {
+        denied = file.refusal == ERROR_ACCESS_DENIED;
+    }
+    if (ScheduleDeletionAtRestart(api_, path, file.handle.IsValid() ? file.handle.Get() : INVALID_HANDLE_VALUE))
         return OutcomeDelayDelete;
-    if (deleteError == ERROR_ACCESS_DENIED || GetLastError() == ERROR_ACCESS_DENIED)
+    if ((denied || GetLastError() == ERROR_ACCESS_DENIED) && RightsCouldHelp(api_, path))
         removalDenied_ = true;
     return OutcomeKillFailed;
 }
@@ -312,6 +477,16 @@ void MemAndFileWalker::ScanDirectory(const wchar_t* dir)
     WalkFolder(path);
 }
 
+namespace {
+
+template <class FindData>
+unsigned long long FileSize(const FindData& entry)
+{
+    return static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
+}
+
+}  // namespace
+
 // path holds the folder on entry and again on return; entries are appended
 // to it in place, so one buffer serves the whole walk. It is the form the
 // wide functions take, a drive path with \\?\ in front; without that
@@ -332,8 +507,11 @@ void MemAndFileWalker::WalkFolder(std::wstring& path)
         if (kind == EntryKind::Skipped)
             continue;
         const wchar_t* name = listing.ReachableName(path);
-        if (!name)
+        if (!name) {
+            if (kind == EntryKind::File)
+                OnFile(0, nullptr, FileSize(entry), (PlainPath(path.c_str()) + (L'\\' + std::wstring(entry.cFileName))).c_str());
             continue;
+        }
         const size_t length = path.size();
         path += L'\\';
         path += name;
@@ -342,7 +520,7 @@ void MemAndFileWalker::WalkFolder(std::wstring& path)
         } else {
             const unsigned long long size =
                 static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
-            const unsigned long long known = (entry.dwFileAttributes & ContentElsewhereAttributes) ? ContentElsewhere
+            const unsigned long long known = IsContentElsewhere(entry.dwFileAttributes) ? ContentElsewhere
                                              : openEveryFile                                      ? UnknownSize
                                                                                                   : size;
             OnFile(0, path.c_str(), known, PlainPath(path.c_str()));
@@ -370,8 +548,11 @@ void MemAndFileWalker::WalkFolder9x(std::string& path, std::string& shown)
         if (kind == EntryKind::Skipped)
             continue;
         const EntryRoute route = RouteTo(entry, kind == EntryKind::Folder, path);
-        if (!route.name)
+        if (!route.name) {
+            if (kind == EntryKind::File)
+                OnFile(0, nullptr, FileSize(entry), WideFromAnsi((shown + '\\' + entry.cFileName).c_str()).c_str());
             continue;
+        }
         std::string* base = &path;
         if (route.form == FolderForm::Short) {
             if (shortDir.empty())

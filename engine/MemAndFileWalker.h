@@ -2,6 +2,7 @@
 // counts, tests and removes, and the closing summary.
 #pragma once
 
+#include "FileSystem.h"
 #include "ProcessList.h"
 #include "RuntimeApi.h"
 #include "ScanContext.h"
@@ -9,6 +10,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 enum ScanOutcome : int {
@@ -19,6 +21,9 @@ enum ScanOutcome : int {
 
 // Enables (on != 0) or disables SeDebugPrivilege in the process token.
 int EnableDebugPrivilege(int on);
+// The same for SeBackupPrivilege and SeRestorePrivilege, which let a scan
+// run as administrator read and delete a file whatever its ACL says.
+int EnableBackupPrivileges(int on);
 
 // True when the volume of the drive letter reports the USB storage bus.
 bool IsUsbVolume(char letter);
@@ -44,10 +49,12 @@ public:
 
     void RunScan();
     // A file whose known size is no signature size is counted but never
-    // opened; any other is tested by MatchFile, which checks the size again.
-    // shownPath, when given, is the file's own path for the status line and
-    // the result row, where path is another form of it (a \\?\ or short
-    // path) that the file functions take.
+    // opened; any other is opened once, tested, and removed through that
+    // open. shownPath, when given, is the file's own path for the status
+    // line and the result row, where path is another form of it (a \\?\ or
+    // short path) that the file functions take. A null path is a listed
+    // file that no path reaches: counted, and, of a signature's size, among
+    // those not examined.
     virtual int OnFile(int fromMemory, const wchar_t* path, unsigned long long knownSize = UnknownSize,
                        const wchar_t* shownPath = nullptr);
     void ScanDrives();
@@ -68,12 +75,18 @@ public:
     // its directory entries: the slow way, kept to compare results.
     bool openEveryFile = false;
     // The only call of a scan that opens a file: a test counts the opens here.
-    int (*matchFile)(const wchar_t* path, const SignatureSet& signatures) = MatchFile;
+    ExaminedFile (*openFile)(const RuntimeApi& api, const wchar_t* path) = OpenForExamination;
+    // Files of a signature's size that could not be opened or read.
+    UINT unexamined = 0;
 
 private:
     void WalkFolder(std::wstring& path);
     void WalkFolder9x(std::string& path, std::string& shown);
-    ScanOutcome Remediate(const wchar_t* path);
+    ScanOutcome Remediate(const wchar_t* path, ExaminedFile& file);
+    // Whether the file was found infected earlier in this scan; Found
+    // remembers it.
+    bool FoundBefore(const ExaminedFile& file, const wchar_t* path) const;
+    void Found(const ExaminedFile& file, const wchar_t* path);
     void ShowSummary() const;
     UINT Language() const;
 
@@ -88,4 +101,15 @@ private:
     // A "Kill Failed" where the deletion or its registration for the restart
     // was refused with ERROR_ACCESS_DENIED: rights the scan may have lacked.
     bool removalDenied_ = false;
+    // The infected files of this scan: on the NT family by volume serial
+    // number and file index, on the Windows 95 family by short path.
+    struct FoundFile {
+        DWORD volume = 0;
+        DWORD indexHigh = 0;
+        DWORD indexLow = 0;
+        std::string path;
+    };
+    std::unique_ptr<FoundFile[]> found_;
+    size_t foundCount_ = 0;
+    size_t foundCapacity_ = 0;
 };

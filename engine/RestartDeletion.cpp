@@ -88,6 +88,20 @@ bool Exists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A copy renamed from a read-only WININIT.INI is read-only too.
+bool DeleteAnyway(const std::string& path)
+{
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path.c_str()) != FALSE;
+}
+
+// The new WININIT.INI with the attributes of the one it replaced.
+void KeepAttributes(const std::string& path, DWORD attributes)
+{
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & ~FILE_ATTRIBUTE_ARCHIVE) != 0)
+        SetFileAttributesA(path.c_str(), attributes);
+}
+
 std::string Trimmed(const std::string& line)
 {
     static const char Blanks[] = " \t\r\n";
@@ -182,15 +196,16 @@ bool FinishInterruptedReplace(const RuntimeApi& api, const std::string& wininit,
         // made since by another program is left to be carried out first.
         if (Exists(wininit) || !api.MoveFileA(fresh.c_str(), wininit.c_str()))
             return false;
-        return DeleteFileA(old.c_str()) != FALSE;
+        KeepAttributes(wininit, GetFileAttributesA(old.c_str()));
+        return DeleteAnyway(old);
     }
     if (haveOld) {
         // Cut after the new file was in place: its lines are in WININIT.INI,
         // or were carried out at a start since.
-        return DeleteFileA(old.c_str()) != FALSE;
+        return DeleteAnyway(old);
     }
     // A new file never put in place, perhaps not whole.
-    return !haveFresh || DeleteFileA(fresh.c_str()) != FALSE;
+    return !haveFresh || DeleteAnyway(fresh);
 }
 
 }  // namespace
@@ -219,6 +234,7 @@ bool AddWininitDeletion(const RuntimeApi& api, const char* wininitPath, const ch
     const bool existed = file.IsValid();
     if (!existed && GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
+    const DWORD attributes = existed ? GetFileAttributesA(wininitPath) : INVALID_FILE_ATTRIBUTES;
     std::string text;
     if (existed && !ReadWhole(file.Get(), text))
         return false;
@@ -243,9 +259,10 @@ bool AddWininitDeletion(const RuntimeApi& api, const char* wininitPath, const ch
             DeleteFileA(fresh.c_str());
         return false;
     }
+    KeepAttributes(wininit, attributes);
     // Left behind, it is deleted by the next call.
     if (existed)
-        DeleteFileA(old.c_str());
+        DeleteAnyway(old);
     return true;
 }
 
@@ -294,16 +311,117 @@ std::wstring PathForOlderNt(const wchar_t* path)
     return ReadsAsItself(shortPlain) ? std::wstring(shortPlain) : std::wstring();
 }
 
+// Whether the path opens the very file of the handle: the name a system
+// gives may not be the file's own (Wine's drops a trailing space).
+bool NamesFile(const RuntimeApi& api, const std::wstring& path, HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION expected = {};
+    if (!api.GetFileInformationByHandle || !api.GetFileInformationByHandle(file, &expected))
+        return true;
+    FileHandle named(api.CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION found = {};
+    return named && api.GetFileInformationByHandle(named.Get(), &found) &&
+           found.dwVolumeSerialNumber == expected.dwVolumeSerialNumber &&
+           found.nFileIndexHigh == expected.nFileIndexHigh && found.nFileIndexLow == expected.nFileIndexLow;
+}
+
+// The path the open file has now, with its volume's drive letter, where it
+// names that file.
+bool FinalPathOf(const RuntimeApi& api, HANDLE file, std::wstring& path)
+{
+    if (!api.GetFinalPathNameByHandleW)
+        return false;
+    constexpr DWORD VolumeNameDos = 0;
+    DWORD size = MAX_PATH;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        path.assign(size, L'\0');
+        const DWORD length = api.GetFinalPathNameByHandleW(file, &path[0], size, VolumeNameDos);
+        if (length == 0)
+            return false;
+        if (length < size) {
+            path.resize(length);
+            return NamesFile(api, path, file);
+        }
+        size = length + 1;
+    }
+    return false;
+}
+
+// The first string QueryDosDevice gives for a device name; empty when none.
+std::wstring DeviceTarget(const RuntimeApi& api, const std::wstring& device)
+{
+    wchar_t target[MAX_PATH + 8] = {};
+    if (!api.QueryDosDeviceW || api.QueryDosDeviceW(device.c_str(), target, MAX_PATH + 8) == 0)
+        return std::wstring();
+    target[MAX_PATH + 7] = L'\0';
+    return target;
+}
+
+// The plain path through drive letters that every session has: a SUBST
+// letter's target is followed, and a letter that DefineDosDevice made for
+// this session alone is replaced by a global letter of the same device.
+// Empty when no such letter names it. Where the system cannot say, the
+// path as it is.
+std::wstring PathForEverySession(const RuntimeApi& api, const wchar_t* path)
+{
+    std::wstring current = path;
+    static const wchar_t SubstPrefix[] = L"\\??\\";
+    // A SUBST letter may name a folder on another SUBST letter.
+    for (int depth = 0; depth < 8; ++depth) {
+        const wchar_t letter = static_cast<wchar_t>(current[0] | 0x20);
+        if (current.size() < 2 || current[1] != L':' || letter < L'a' || letter > L'z')
+            return current;
+        const std::wstring drive = current.substr(0, 2);
+        const std::wstring own = DeviceTarget(api, drive);
+        if (own.empty())
+            return current;
+        if (own.compare(0, 4, SubstPrefix) == 0 && own.size() >= 6 && own[5] == L':') {
+            std::wstring folder = own.substr(4);
+            while (!folder.empty() && folder.back() == L'\\')
+                folder.pop_back();
+            current = folder + current.substr(2);
+            continue;
+        }
+        if (DeviceTarget(api, L"Global\\" + drive) == own)
+            return current;
+        // A system without a namespace for every session answers for no
+        // letter: there every letter is every session's.
+        bool anyGlobal = false;
+        for (wchar_t other = L'A'; other <= L'Z'; ++other) {
+            const wchar_t otherDrive[3] = {other, L':', L'\0'};
+            const std::wstring global = DeviceTarget(api, std::wstring(L"Global\\") + otherDrive);
+            if (global == own)
+                return otherDrive + current.substr(2);
+            anyGlobal = anyGlobal || !global.empty();
+        }
+        return anyGlobal ? std::wstring() : current;
+    }
+    return std::wstring();
+}
+
 }  // namespace
 
-bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path)
+bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path, HANDLE examined)
 {
-    if (!LaterDeletionReaches(api, path))
-        return false;
     const DWORD version = api.GetVersion();
-    if (OsFamilyFromVersion(version) == Win9x)
+    if (OsFamilyFromVersion(version) == Win9x) {
+        if (!LaterDeletionReaches(api, path))
+            return false;
         return ScheduleWininitDeletion(api, AnsiFromWide(path).c_str());
-    const std::wstring target = VersionNumber(version) <= 500 ? PathForOlderNt(path) : ExtendedPath(path);
+    }
+    std::wstring target;
+    if (VersionNumber(version) >= 600 && examined != INVALID_HANDLE_VALUE) {
+        if (!FinalPathOf(api, examined, target))
+            return false;
+    } else {
+        target = PathForEverySession(api, PlainPath(path));
+        if (target.empty())
+            return false;
+    }
+    if (!LaterDeletionReaches(api, target.c_str()))
+        return false;
+    target = VersionNumber(version) <= 500 ? PathForOlderNt(target.c_str()) : ExtendedPath(target.c_str());
     if (target.empty())
         return false;
     return api.MoveFileExW(target.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;

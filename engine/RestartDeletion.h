@@ -7,7 +7,16 @@
 // family through WININIT.INI (ScheduleWininitDeletion). Neither reaches a
 // network or CD drive, which do not exist yet when the deletions are
 // carried out. True when the deletion is registered.
-bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path);
+//
+// examined, where given, is the handle the file was examined by: on Vista
+// and later the path registered is the one that handle has now, on the
+// volume's own drive letter. Before Vista a drive letter that SUBST or
+// DefineDosDevice made for one logon session is no longer there when the
+// deletions are carried out, before anyone logs on: the path is taken
+// through what QueryDosDevice says the letter stands for, and where no
+// letter of every session names it, nothing is registered.
+bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path,
+                               HANDLE examined = INVALID_HANDLE_VALUE);
 
 // The Windows 95 family has no MoveFileExA: there WININIT.EXE deletes, at
 // the next start and before Windows runs, what the [rename] section of
@@ -21,6 +30,7 @@ bool ScheduleWininitDeletion(const RuntimeApi& api, const char* path);
 // section or the file where they are missing; dosPath is written as it is.
 // A line already present is not written again. The file is replaced whole,
 // never rewritten in place: whatever step fails, every line already there
-// survives, and no half-written line is ever left. True when the file holds
-// the line afterwards.
+// survives, and no half-written line is ever left. The file keeps its
+// attributes, and a read-only one is replaced all the same. True when the
+// file holds the line afterwards.
 bool AddWininitDeletion(const RuntimeApi& api, const char* wininitPath, const char* dosPath);

@@ -68,6 +68,19 @@ void ResolveLaterKernel32Functions(RuntimeApi& api)
         ResolveFunction<Wow64DisableWow64FsRedirectionFn>(kernel32, "Wow64DisableWow64FsRedirection");
     api.Wow64RevertWow64FsRedirection =
         ResolveFunction<Wow64RevertWow64FsRedirectionFn>(kernel32, "Wow64RevertWow64FsRedirection");
+    api.GetFinalPathNameByHandleW =
+        ResolveFunction<GetFinalPathNameByHandleWFn>(kernel32, "GetFinalPathNameByHandleW");
+    api.QueryDosDeviceW = ResolveFunction<QueryDosDeviceWFn>(kernel32, "QueryDosDeviceW");
+    api.GetFileInformationByHandle =
+        ResolveFunction<GetFileInformationByHandleFn>(kernel32, "GetFileInformationByHandle");
+    api.GetVolumeInformationW = ResolveFunction<GetVolumeInformationWFn>(kernel32, "GetVolumeInformationW");
+}
+
+void ResolveLoadedNtdllFunctions(RuntimeApi& api)
+{
+    // The Windows 95 family has no ntdll of its own to look in.
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    api.NtSetInformationFile = ResolveFunction<NtSetInformationFileFn>(ntdll, "NtSetInformationFile");
 }
 
 void ResolveTokenFunctions(RuntimeApi& api)

@@ -29,6 +29,16 @@ using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LP
 using GetModuleInformationFn = BOOL(WINAPI*)(HANDLE process, HMODULE module, MODULEINFO* info, DWORD bytes);
 
 using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
+// The I/O status block of the native file functions.
+struct NativeIoStatus {
+    union {
+        LONG status;
+        PVOID pointer;
+    };
+    ULONG_PTR information;
+};
+using NtSetInformationFileFn = LONG(WINAPI*)(HANDLE file, NativeIoStatus* status, PVOID info, ULONG length,
+                                             ULONG infoClass);
 
 using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                                             DWORD bytes, PDWORD returned);
@@ -42,6 +52,15 @@ using FindFirstFileWFn = HANDLE(WINAPI*)(LPCWSTR pattern, LPWIN32_FIND_DATAW ent
 using FindNextFileWFn = BOOL(WINAPI*)(HANDLE find, LPWIN32_FIND_DATAW entry);
 using FindFirstFileExWFn = HANDLE(WINAPI*)(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID entry,
                                            FINDEX_SEARCH_OPS search, LPVOID filter, DWORD flags);
+
+using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+using QueryDosDeviceWFn = DWORD(WINAPI*)(LPCWSTR device, LPWSTR target, DWORD size);
+using GetFileInformationByHandleFn = BOOL(WINAPI*)(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+using GetVolumeInformationWFn = BOOL(WINAPI*)(LPCWSTR root, LPWSTR name, DWORD nameSize, LPDWORD serial,
+                                              LPDWORD maxComponent, LPDWORD flags, LPWSTR fileSystem,
+                                              DWORD fileSystemSize);
+using CreateFileWFn = HANDLE(WINAPI*)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                      DWORD disposition, DWORD flags, HANDLE templateFile);
 
 using GetVersionFn = DWORD(WINAPI*)(void);
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD processId);
@@ -95,8 +114,10 @@ struct RuntimeApi {
     GetModuleFileNameExWFn GetModuleFileNameExW = nullptr;
     GetModuleInformationFn GetModuleInformation = nullptr;
 
-    // From "NTDll.dll".
+    // From "NTDll.dll". The file information call removes an examined file
+    // through the handle it was examined by.
     NtQuerySystemInformationFn NtQuerySystemInformation = nullptr;
+    NtSetInformationFileFn NtSetInformationFile = nullptr;
 
     // File-system redirection of a 32-bit process on 64-bit Windows; absent
     // before Windows XP x64.
@@ -104,6 +125,14 @@ struct RuntimeApi {
     Wow64RevertWow64FsRedirectionFn Wow64RevertWow64FsRedirection = nullptr;
     // The NT family's listing; its faster info level needs Windows 7.
     FindFirstFileExWFn FindFirstFileExW = nullptr;
+    // The path of an open file, Vista and later.
+    GetFinalPathNameByHandleWFn GetFinalPathNameByHandleW = nullptr;
+    // NT family, looked up because no list of NT 4.0's exports vouches for
+    // them: what a drive letter stands for, a file's identity, a volume's
+    // flags.
+    QueryDosDeviceWFn QueryDosDeviceW = nullptr;
+    GetFileInformationByHandleFn GetFileInformationByHandle = nullptr;
+    GetVolumeInformationWFn GetVolumeInformationW = nullptr;
 
     // The token query that tells whether the scan could have had an
     // administrator's rights. Windows 95's advapi32 is not known to export
@@ -126,6 +155,9 @@ struct RuntimeApi {
     // here, so the other outcome of each can only be faked. A test gives the
     // Windows 95 family's restart deletion a Windows folder of its own.
     GetVersionFn GetVersion = ::GetVersion;
+    // The NT family's open of a file to examine: Wine grants every access a
+    // file's owner could, so an ACL's refusal can only be faked.
+    CreateFileWFn CreateFileW = ::CreateFileW;
     OpenProcessFn OpenProcess = ::OpenProcess;
     MoveFileExWFn MoveFileExW = ::MoveFileExW;
     GetDriveTypeAFn GetDriveTypeA = ::GetDriveTypeA;
@@ -165,8 +197,11 @@ void ResolveToolhelpFunctions(RuntimeApi& api, HMODULE kernel32);
 void ResolvePsapiFunctions(RuntimeApi& api, HMODULE psapi);
 void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll);
 // From the kernel32 that every process has loaded; needs no library handle:
-// file-system redirection and the faster listing.
+// file-system redirection, the faster listing, and the file and volume
+// queries of removal.
 void ResolveLaterKernel32Functions(RuntimeApi& api);
+// From the ntdll that every NT process has loaded: the file information call.
+void ResolveLoadedNtdllFunctions(RuntimeApi& api);
 // From the advapi32 that the program imports from, so it is loaded.
 void ResolveTokenFunctions(RuntimeApi& api);
 

@@ -77,26 +77,29 @@ int MatchFile(const wchar_t* path)
 
 int MatchFile(const wchar_t* path, const SignatureSet& signatures)
 {
-    FileHandle file(OpenForScan(path));
-    if (!file)
-        return 0;
+    const ExaminedFile file = OpenForExamination(OrdinaryApi(), path);
+    return file.handle && MatchHandle(file.handle.Get(), signatures) == MatchInfected ? 1 : 0;
+}
+
+MatchResult MatchHandle(HANDLE file, const SignatureSet& signatures)
+{
     // GetFileSize, not GetFileSizeEx: Windows 95 and NT 4.0 lack the latter.
     // All ones is a valid low word, so only the last error tells a failure.
     DWORD sizeHigh = 0;
     SetLastError(NO_ERROR);
-    const DWORD size = GetFileSize(file.Get(), &sizeHigh);
+    const DWORD size = GetFileSize(file, &sizeHigh);
     if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || sizeHigh != 0)
-        return 0;
+        return MatchClean;
 
     for (size_t i = 0; i < signatures.count; ++i) {
         const SignatureEntry& row = signatures.rows[i];
         if (row.size != size)
             continue;
         unsigned char digest[16] = {};
-        if (FAILED(HashFile(file.Get(), digest)))
-            continue;
+        if (FAILED(HashFile(file, digest)))
+            return MatchUnread;
         if (std::memcmp(digest, row.md5, sizeof digest) == 0)
-            return 1;
+            return MatchInfected;
     }
-    return 0;
+    return MatchClean;
 }

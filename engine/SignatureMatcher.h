@@ -31,6 +31,19 @@ extern const SignatureSet ProductSignatures;
 // digest. S_OK, E_INVALIDARG, E_OUTOFMEMORY or E_FAIL.
 HRESULT HashFile(HANDLE file, unsigned char* digest);
 
-// 1 when the file at path matches a row of the table, else 0.
+// What reading an open file found.
+enum MatchResult : int {
+    MatchClean = 0,
+    MatchInfected = 1,
+    // Of a signature's size, but the read failed: not known to be clean.
+    MatchUnread = 2
+};
+
+// The open file, read from its current position. Only a file whose size is
+// a signature's is read, at most once.
+MatchResult MatchHandle(HANDLE file, const SignatureSet& signatures);
+
+// 1 when the file at path matches a row of the table, else 0: opened as
+// the scan opens it, matched and closed.
 int MatchFile(const wchar_t* path);
 int MatchFile(const wchar_t* path, const SignatureSet& signatures);

@@ -129,14 +129,14 @@ void Windows95Family(RuntimeApi& api)
 }
 
 // Read back from the process token, not from what the engine reports.
-bool DebugPrivilegeEnabled()
+bool PrivilegeEnabled(const char* name)
 {
     HANDLE rawToken = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
         return false;
     KernelHandle token(rawToken);
     LUID debug = {};
-    if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &debug))
+    if (!LookupPrivilegeValueA(nullptr, name, &debug))
         return false;
     DWORD bytes = 0;
     GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &bytes);
@@ -224,6 +224,108 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     EXPECT_EQ(host.Context().rowCount, 6u);
 }
 
+namespace {
+
+// Between the examination and the removal, the folder that holds the
+// examined file's folder is renamed away, and one that holds a link of the
+// same name to another folder put in its place. Wine cannot rename a link
+// itself, only what it leads to.
+std::string swapFolder, swapAway, swapLink;
+NtSetInformationFileFn realSetInformation = nullptr;
+bool swapped = false;
+
+LONG WINAPI SwapBeforeRemoval(HANDLE file, NativeIoStatus* status, PVOID info, ULONG length, ULONG infoClass)
+{
+    if (!swapped && !swapFolder.empty()) {
+        swapped = true;
+        EXPECT_TRUE(MoveFileA(swapFolder.c_str(), swapAway.c_str()));
+        EXPECT_TRUE(MoveFileA(swapLink.c_str(), swapFolder.c_str()));
+    }
+    return realSetInformation(file, status, info, length, infoClass);
+}
+
+// An ACL that denies the copies named "guarded" to all but backup semantics.
+HANDLE WINAPI GuardedOpen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    if (std::wcsstr(path, L"guarded") && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+}
+
+void SwappedAndGuarded(RuntimeApi& api)
+{
+    realSetInformation =
+        ResolveFunction<NtSetInformationFileFn>(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile");
+    api.NtSetInformationFile = SwapBeforeRemoval;
+    api.CreateFileW = GuardedOpen;
+}
+
+}  // namespace
+
+TEST(DiskScan, WhatIsRemovedIsTheFileThatWasExamined)
+{
+    // The link is made on the host side (see tests/CMakeLists.txt).
+    const std::string base = std::string("C:\\tavok-link-fixture\\swap-") + (sizeof(void*) == 8 ? "x86_64" : "i686");
+    swapFolder = base + "\\outer";
+    swapAway = base + "\\outer-away";
+    swapLink = base + "\\holder";
+    ASSERT_TRUE(FileExists(swapLink + "\\scan")) << "fixture missing";
+    Infection infection;
+    const std::string other = UniqueBytes(infection.bytes.size());
+    const std::string victim = base + "\\target\\worm.exe";
+    TempTree::WriteFileAt(victim, other);
+    SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    const DWORD victimAttributes = GetFileAttributesA(victim.c_str());
+    CreateDirectoryA(swapFolder.c_str(), nullptr);
+    CreateDirectoryA((swapFolder + "\\scan").c_str(), nullptr);
+    const std::string examined = swapFolder + "\\scan\\worm.exe";
+    TempTree::WriteFileAt(examined, infection.bytes);
+
+    // Through backup semantics alone, read-only, hidden and system: deleted.
+    TempTree tree;
+    const std::string guarded = tree.WriteFile("guarded.exe", infection.bytes);
+    SetFileAttributesA(guarded.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
+    // Held without read sharing: not examined, counted as such.
+    const std::string locked = tree.WriteFile("locked.exe", infection.bytes);
+    HANDLE holder = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    swapped = false;
+    {
+        const ApiOverride fake(SwappedAndGuarded);
+        ScanHost host;
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
+        // Visited on its own: Wine's listing would keep the folder from
+        // being renamed.
+        host.Run([&](ScanContext&) {
+            walker.OnFile(0, Widen(examined).c_str(), MemAndFileWalker::UnknownSize);
+            swapFolder.clear();
+            walker.ScanDirectory(Widen(tree.Root()).c_str());
+        });
+        EXPECT_TRUE(swapped);
+        EXPECT_EQ(walker.files, 3u);
+        EXPECT_EQ(walker.infected, 2u);
+        EXPECT_EQ(walker.unexamined, 1u);
+    }
+    CloseHandle(holder);
+    std::string bytes;
+    EXPECT_TRUE(ReadWholeFile(victim, bytes));
+    EXPECT_EQ(bytes, other);
+    EXPECT_EQ(GetFileAttributesA(victim.c_str()), victimAttributes);
+    EXPECT_FALSE(FileExists(guarded));
+    EXPECT_TRUE(FileExists(locked));
+
+    // The fixture as it was; Wine may leave the examined copy in place.
+    MoveFileA((base + "\\outer").c_str(), swapLink.c_str());
+    SetFileAttributesA(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(victim.c_str());
+    RemoveTree(swapAway);
+}
+
 TEST(DiskScan, OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit)
 {
     TempTree tree;
@@ -240,17 +342,21 @@ TEST(DiskScan, OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit)
     ScanHost host;
     RecordingWalker walker(&host.Context(), infection.Set());
     walker.examineFiles = true;
-    // Met twice, as a running worm is by both passes.
+    // Met twice, as a running worm is by both passes: by its long path and
+    // by its short one, registered once.
+    char shortHeld[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameA(held.c_str(), shortHeld, MAX_PATH), 0u);
     host.Run([&](ScanContext&) {
         walker.ScanDirectory(Widen(tree.Path("held")).c_str());
-        walker.ScanDirectory(Widen(tree.Path("held")).c_str());
+        walker.OnFile(1, Widen(shortHeld).c_str(), MemAndFileWalker::UnknownSize);
     });
     CloseHandle(holder);
 
     const auto rows = host.Rows();
-    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].outcome, L"Delay Delete");
-    EXPECT_EQ(rows[1].outcome, L"Delay Delete");
+    EXPECT_EQ(walker.files, 2u);
+    EXPECT_EQ(walker.infected, 1u);
     EXPECT_EQ(walker.deleted, 0u);
     char shortPath[MAX_PATH] = {};
     ASSERT_NE(GetShortPathNameA(held.c_str(), shortPath, MAX_PATH), 0u);
@@ -380,6 +486,10 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
          {plain, shortPathOf(evasive), shortPathOf(longDeep)}, 3},
         {"NT 4.0", 0x05650004, DRIVE_FIXED, {plain, shortPathOf(evasive), shortPathOf(longDeep)}, 3},
         {"XP", 0x0A280105, DRIVE_FIXED, {L"\\\\?\\" + plain, evasive, longDeep, deepest}, 4},
+        // The path the examined handle has, where it names that file. Wine's
+        // GetFinalPathNameByHandleW drops a trailing space, which names
+        // another file, and names no path past MAX_PATH (ERROR_MORE_DATA).
+        {"Windows 7", 0x1DB10106, DRIVE_FIXED, {L"\\\\?\\" + plain}, 1},
         {"XP, network drive", 0x0A280105, DRIVE_REMOTE, {}, 0},
         {"XP, CD drive", 0x0A280105, DRIVE_CDROM, {}, 0},
         {"Windows 98, CD drive", 0, DRIVE_CDROM, {}, 0},
@@ -496,9 +606,9 @@ TEST(DiskScan, FilesOfNoSignatureSizeAreNeverOpened)
     ScanHost host;
     RecordingWalker walker(&host.Context(), infection.Set());
     walker.examineFiles = true;
-    walker.matchFile = [](const wchar_t* path, const SignatureSet& signatures) {
+    walker.openFile = [](const RuntimeApi& api, const wchar_t* path) {
         opened.push_back(AnsiFromWide(PlainPath(path)));
-        return MatchFile(path, signatures);
+        return OpenForExamination(api, path);
     };
     host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
     EXPECT_EQ(walker.files, 41u);
@@ -674,9 +784,9 @@ TEST(DiskScan, EvasiveNamesAreExaminedAsThemselvesOrLeftAlone)
         const ApiOverride family(windows95 ? Windows95Family : nullptr);
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
-        walker.matchFile = [](const wchar_t* path, const SignatureSet& signatures) {
+        walker.openFile = [](const RuntimeApi& api, const wchar_t* path) {
             opened.push_back(AnsiFromWide(path));
-            return MatchFile(path, signatures);
+            return OpenForExamination(api, path);
         };
         const ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
 
@@ -697,7 +807,9 @@ TEST(DiskScan, EvasiveNamesAreExaminedAsThemselvesOrLeftAlone)
         std::sort(rows.begin(), rows.end());
         std::sort(expectedRows.begin(), expectedRows.end());
         EXPECT_EQ(rows, expectedRows);
-        EXPECT_EQ(walker.files, windows95 ? 6u : 8u);
+        // nul.bin and its twin are counted there, and among those not examined.
+        EXPECT_EQ(walker.files, 8u);
+        EXPECT_EQ(walker.unexamined, windows95 ? 2u : 0u);
         for (const auto& twin : twins)
             EXPECT_EQ(MatchFile(Widen(Exact(tree.Path(twin))).c_str(), {&cleanRow, 1}), 1) << twin;
         for (const auto& path : opened)
@@ -723,6 +835,7 @@ void Disguise(WIN32_FIND_DATAW* entry)
         {L"symlink.exe", 0xA000000C, true},        // IO_REPARSE_TAG_SYMLINK, a name surrogate
         {L"mount", 0xA0000003, true},              // IO_REPARSE_TAG_MOUNT_POINT, a name surrogate
         {L"OneDrive", 0x9000701A, true},           // OneDrive's folder, as fsutil shows it
+        {L"on-tape.exe", 0xC0000004, true},        // IO_REPARSE_TAG_HSM, a file moved to tape
     };
     for (const auto& t : tags) {
         if (lstrcmpiW(entry->cFileName, t.name) == 0) {
@@ -731,15 +844,17 @@ void Disguise(WIN32_FIND_DATAW* entry)
             entry->dwReserved0 = t.tag;
         }
     }
-    // Content elsewhere, each attribute alone; and every other bit, which
-    // says nothing of where the content is.
+    // Content elsewhere, each recall attribute alone and offline with reparse
+    // data; offline alone and every other bit say nothing of where it is.
     static const struct {
         const wchar_t* name;
         DWORD attributes;
     } placed[] = {
         {L"online-only.exe", 0x00400000},     // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
         {L"recall-on-open.exe", 0x00040000},  // FILE_ATTRIBUTE_RECALL_ON_OPEN
-        {L"on-tape.exe", FILE_ATTRIBUTE_OFFLINE},
+        {L"on-tape.exe", FILE_ATTRIBUTE_OFFLINE},  // with its storage tag above
+        // Any program may set it; without reparse data the content is here.
+        {L"offline.exe", FILE_ATTRIBUTE_OFFLINE},
         {L"encrypted.exe", ~DWORD(0x00400000 | 0x00040000 | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_DIRECTORY |
                                   FILE_ATTRIBUTE_REPARSE_POINT)},
     };
@@ -818,7 +933,7 @@ TEST(DiskScan, TheNtListingReachesEveryNameAndOpensOnlyContentOnTheDisk)
     // Reparse data that holds the file's own content, a cloud folder, and a
     // folder no code page spells on a volume without short names.
     const std::vector<std::string> examined = {"dedup.exe", "compact.exe", "cloud.exe", "no-attribute.exe",
-                                               "OneDrive\\Desktop\\worm.exe", "encrypted.exe"};
+                                               "offline.exe", "OneDrive\\Desktop\\worm.exe", "encrypted.exe"};
     const std::vector<std::string> leftAlone = {"symlink.exe", "mount\\worm.exe"};
     for (const auto& name : leftAlone)
         tree.WriteFile(name, infection.bytes);
@@ -853,9 +968,9 @@ TEST(DiskScan, TheNtListingReachesEveryNameAndOpensOnlyContentOnTheDisk)
         ScanHost host;
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
-        walker.matchFile = [](const wchar_t* path, const SignatureSet& signatures) {
+        walker.openFile = [](const RuntimeApi& api, const wchar_t* path) {
             opened.push_back(PlainPath(path));
-            return MatchFile(path, signatures);
+            return OpenForExamination(api, path);
         };
         const ScanReport report =
             host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
@@ -983,17 +1098,22 @@ TEST(DiskScan, OnlyTheUsbBusKeepsAVolumeFromTheWalk)
     }
 }
 
-TEST(DiskScan, DebugPrivilegeIsOnWhileAWalkerLivesAndOffAfterwards)
+TEST(DiskScan, DebugBackupAndRestorePrivilegesAreOnWhileAWalkerLivesAndOffAfterwards)
 {
+    const char* const names[] = {"SeDebugPrivilege", "SeBackupPrivilege", "SeRestorePrivilege"};
     ASSERT_EQ(EnableDebugPrivilege(1), 1);
-    EXPECT_TRUE(DebugPrivilegeEnabled());
+    EXPECT_TRUE(PrivilegeEnabled(names[0]));
     ASSERT_EQ(EnableDebugPrivilege(0), 1);
-    ASSERT_FALSE(DebugPrivilegeEnabled());
+    ASSERT_EQ(EnableBackupPrivileges(0), 1);
+    for (const char* name : names)
+        ASSERT_FALSE(PrivilegeEnabled(name)) << name;
     {
         MemAndFileWalker walker(nullptr);
-        EXPECT_TRUE(DebugPrivilegeEnabled());
+        for (const char* name : names)
+            EXPECT_TRUE(PrivilegeEnabled(name)) << name;
     }
-    EXPECT_FALSE(DebugPrivilegeEnabled());
+    for (const char* name : names)
+        EXPECT_FALSE(PrivilegeEnabled(name)) << name;
 }
 
 TEST(DiskScan, StopBeforeTheScanSkipsBothPassesAndStillSummarises)
@@ -1022,6 +1142,7 @@ struct Expected {
     // The summary's added lines, without their line breaks.
     std::wstring noPsapi;
     std::wstring runAsAdministrator;
+    std::wstring notExamined;  // %u for the count
 };
 
 Expected ExpectedForLocale()
@@ -1030,18 +1151,23 @@ Expected ExpectedForLocale()
     if (locale.rfind("zh_CN", 0) == 0)
         return {L"删除成功", L"重启后删除", L"扫描完毕！\n扫描文件：%u\n发现病毒：%u\n清除失败：%u\n", L"提示",
                 L"清除失败", L"无法扫描内存：系统文件夹中缺少 psapi.dll。",
-                L"拒绝访问：请以管理员身份运行本程序，然后重新扫描。"};
+                L"拒绝访问：请以管理员身份运行本程序，然后重新扫描。",
+                L"未能检查：%u 个与病毒大小相同的文件无法读取。请关闭其他程序，以管理员身份运行本程序，然后重新扫描。"};
     Expected english = {L"Deleted", L"Delay Delete", L"Complete!\nFiles: %u\nInfected: %u\nKill failed: %u\n",
                         L"Message", L"Kill Failed",
                         L"Memory could not be scanned: psapi.dll is missing from the system folder.",
-                        L"Access denied: run this program as an administrator and scan again."};
+                        L"Access denied: run this program as an administrator and scan again.",
+                        L"Files of a worm's size not examined, as they could not be read: %u. Close other programs, "
+                        L"run this program as an administrator and scan again."};
     // Only the added lines are translated there.
     if (locale.rfind("zh_TW", 0) == 0) {
         english.noPsapi = L"無法掃描記憶體：系統資料夾中缺少 psapi.dll。";
         english.runAsAdministrator = L"存取被拒：請以系統管理員身分執行本程式，然後重新掃描。";
+        english.notExamined = L"未能檢查：%u 個與病毒大小相同的檔案無法讀取。請關閉其他程式，以系統管理員身分執行本程式，然後重新掃描。";
     } else if (locale.rfind("ja_JP", 0) == 0) {
         english.noPsapi = L"メモリをスキャンできませんでした：システム フォルダーに psapi.dll がありません。";
         english.runAsAdministrator = L"アクセスが拒否されました：管理者として実行し、もう一度スキャンしてください。";
+        english.notExamined = L"検査できませんでした：ウイルスと同じサイズのファイル %u 個を読み取れませんでした。ほかのプログラムを閉じ、管理者として実行し、もう一度スキャンしてください。";
     }
     return english;
 }
@@ -1050,8 +1176,8 @@ Expected ExpectedForLocale()
 std::wstring SummaryText(const Expected& expected, UINT files, UINT infected, UINT notRemoved,
                          const std::vector<std::wstring>& lines = {})
 {
-    wchar_t text[256];
-    swprintf(text, 256, expected.format.c_str(), files, infected, notRemoved);
+    wchar_t text[512];
+    swprintf(text, 512, expected.format.c_str(), files, infected, notRemoved);
     std::wstring summary = text;
     for (const auto& line : lines)
         summary += line + L"\n";
@@ -1069,14 +1195,61 @@ struct HeldCopyScan {
     UINT files = 0;
     size_t visited = 0;
     size_t memoryVisits = 0;
+    size_t heldVisits = 0;
     std::string held;
     bool heldRemains = false;
     HWND hostWindow = nullptr;
 };
 
 enum class Hold {
-    Open,   // held open without delete sharing: ERROR_SHARING_VIOLATION
-    Loaded  // a DLL this process runs, met by both passes: ERROR_ACCESS_DENIED
+    Open,         // held open without delete sharing: ERROR_SHARING_VIOLATION
+    Loaded,       // a DLL this process runs, met by both passes: ERROR_ACCESS_DENIED
+    LoadedTwice,  // the same, and a child process runs it too
+    Locked        // held open without read sharing: not examined
+};
+
+// A child process that holds the DLL loaded until the event is set.
+struct ChildHolder {
+    KernelHandle process;
+    KernelHandle release{CreateEventA(nullptr, TRUE, FALSE, "TavokProbeRelease")};
+
+    bool Start(const std::string& dll)
+    {
+        char system[MAX_PATH] = {};
+        GetSystemDirectoryA(system, MAX_PATH);
+        std::string command = "\"" + std::string(system) + "\\rundll32.exe\" \"" + dll + "\",TavokProbeHold";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+            return false;
+        CloseHandle(info.hThread);
+        process.Reset(info.hProcess);
+        // Loaded once the process waits for the event.
+        for (int i = 0; i < 100 && !Holds(info.dwProcessId, dll); ++i)
+            Sleep(50);
+        return Holds(info.dwProcessId, dll);
+    }
+    static bool Holds(DWORD processId, const std::string& dll)
+    {
+        SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
+        MODULEENTRY32 module = {};
+        module.dwSize = sizeof module;
+        for (BOOL more = snapshot && Module32First(snapshot.Get(), &module); more;
+             more = Module32Next(snapshot.Get(), &module)) {
+            if (lstrcmpiA(module.szExePath, dll.c_str()) == 0)
+                return true;
+        }
+        return false;
+    }
+    ~ChildHolder()
+    {
+        if (process) {
+            SetEvent(release.Get());
+            if (WaitForSingleObject(process.Get(), 10000) != WAIT_OBJECT_0)
+                TerminateProcess(process.Get(), 1);
+        }
+    }
 };
 
 HeldCopyScan ScanLooseAndHeldCopies(void (*standIn)(RuntimeApi&), Hold hold = Hold::Open)
@@ -1087,9 +1260,11 @@ HeldCopyScan ScanLooseAndHeldCopies(void (*standIn)(RuntimeApi&), Hold hold = Ho
     HeldCopyScan scan;
     HANDLE holder = INVALID_HANDLE_VALUE;
     HMODULE module = nullptr;
-    if (hold == Hold::Open) {
+    ChildHolder child;
+    if (hold == Hold::Open || hold == Hold::Locked) {
         scan.held = tree.WriteFile("summary\\held.exe", infection.larger);
-        holder = CreateFileA(scan.held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        holder = CreateFileA(scan.held.c_str(), GENERIC_READ, hold == Hold::Open ? FILE_SHARE_READ : 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
         EXPECT_NE(holder, INVALID_HANDLE_VALUE);
     } else {
         // Bytes after the image make this copy's digest its own.
@@ -1098,6 +1273,9 @@ HeldCopyScan ScanLooseAndHeldCopies(void (*standIn)(RuntimeApi&), Hold hold = Ho
         scan.held = tree.WriteFile("summary\\held.dll", dll);
         module = LoadLibraryA(scan.held.c_str());
         EXPECT_NE(module, nullptr);
+        if (hold == Hold::LoadedTwice) {
+            EXPECT_TRUE(child.Start(scan.held));
+        }
     }
 
     {
@@ -1113,6 +1291,8 @@ HeldCopyScan ScanLooseAndHeldCopies(void (*standIn)(RuntimeApi&), Hold hold = Ho
         scan.files = walker.files;
         scan.visited = walker.memoryPaths.size() + walker.diskPaths.size();
         scan.memoryVisits = walker.memoryPaths.size();
+        scan.heldVisits = static_cast<size_t>(std::count(walker.memoryPaths.begin(), walker.memoryPaths.end(), scan.held) +
+                                              std::count(walker.diskPaths.begin(), walker.diskPaths.end(), scan.held));
         // The bar and the line are reset before the dialog is told.
         EXPECT_EQ(SendMessageA(host.progressBar, PBM_GETPOS, 0, 0), 0);
         EXPECT_EQ(WindowTextW(host.statusLine), L"");
@@ -1145,6 +1325,22 @@ TEST(DiskScanLocalized, WholeScanRowsAndSummaryInTheSystemLanguage)
         EXPECT_EQ(row.outcome, row.path == Widen(scan.held) ? expected.delayed : expected.deleted);
     }
     EXPECT_EQ(report.scanDoneMessages, 1);
+
+    // A module that two processes run is one file: one row, counted once.
+    const HeldCopyScan twice = ScanLooseAndHeldCopies(nullptr, Hold::LoadedTwice);
+    EXPECT_GE(twice.heldVisits, 3u);
+    EXPECT_EQ(twice.report.rows.size(), 2u);
+    EXPECT_EQ(std::count_if(twice.report.rows.begin(), twice.report.rows.end(),
+                            [&](const ResultRow& row) { return row.path == Widen(twice.held); }), 1);
+    EXPECT_EQ(twice.report.summaryText, SummaryText(expected, twice.files, 2, 1));
+
+    // Held without read sharing: not examined, and the summary says so.
+    const HeldCopyScan locked = ScanLooseAndHeldCopies(nullptr, Hold::Locked);
+    ASSERT_EQ(locked.report.rows.size(), 1u);
+    wchar_t line[512];
+    swprintf(line, 512, expected.notExamined.c_str(), 1u);
+    EXPECT_EQ(locked.report.summaryText, SummaryText(expected, locked.files, 1, 0, {line}));
+    EXPECT_TRUE(locked.heldRemains);
 }
 
 TEST(DiskScanLocalized, AFileThatCanNeitherBeDeletedNorScheduledIsReportedKillFailed)
@@ -1197,8 +1393,14 @@ struct StandInSystem {
     BOOL elevated;
     DWORD administrators;  // the group's attributes in the token; 0: not in it
     DWORD restartError;
+    UINT drive = DRIVE_FIXED;
 };
 StandInSystem standIn;
+
+UINT WINAPI StandInDriveType(LPCSTR)
+{
+    return standIn.drive;
+}
 
 DWORD WINAPI StandInVersion()
 {
@@ -1266,6 +1468,7 @@ void StandInWindows(RuntimeApi& api)
     api.GetTokenInformation = StandInTokenInformation;
     api.MoveFileExW = RefuseRestartDeletionWith;
     api.GetWindowsDirectoryA = TestWindowsFolder;
+    api.GetDriveTypeA = StandInDriveType;
 }
 
 }  // namespace
@@ -1294,6 +1497,8 @@ TEST(DiskScanLocalized, ARemovalRefusedForLackOfRightsAsksToRunAsAdministrator)
         {"Vista, elevated", {Vista, TRUE, 0, ERROR_ACCESS_DENIED}, Hold::Open, false},
         {"Vista, refused for another reason", {Vista, FALSE, 0, ERROR_WRITE_PROTECT}, Hold::Open, false},
         {"Vista, a running copy's deletion denied", {Vista, FALSE, 0, ERROR_WRITE_PROTECT}, Hold::Loaded, true},
+        // No rights make a CD writable.
+        {"Vista, a running copy on a CD", {Vista, FALSE, 0, ERROR_WRITE_PROTECT, DRIVE_CDROM}, Hold::Loaded, false},
         {"NT 4.0, no administrator", {Nt4, FALSE, 0, ERROR_ACCESS_DENIED}, Hold::Open, true},
         {"XP, an administrator", {Xp, FALSE, Member, ERROR_ACCESS_DENIED}, Hold::Open, false},
         {"XP, administrators for denying only", {Xp, FALSE, SE_GROUP_USE_FOR_DENY_ONLY, ERROR_ACCESS_DENIED},
@@ -1305,8 +1510,8 @@ TEST(DiskScanLocalized, ARemovalRefusedForLackOfRightsAsksToRunAsAdministrator)
         SCOPED_TRACE(c.what);
         standIn = c.system;
         const HeldCopyScan scan = ScanLooseAndHeldCopies(StandInWindows, c.hold);
-        // A running copy is met by both passes.
-        const UINT failed = c.hold == Hold::Loaded ? 2 : 1;
+        // A running copy is met by both passes, and is one file.
+        const UINT failed = 1;
         ASSERT_EQ(scan.report.rows.size(), 1u + failed);
         for (const auto& row : scan.report.rows)
             EXPECT_EQ(row.outcome, row.path == Widen(scan.held) ? expected.killFailed : expected.deleted);
@@ -1334,7 +1539,8 @@ TEST(DiskScanLocalized, FoldersOfNamesNoCodePageSpellsAreWalked)
     walker.examineFiles = true;
     ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(root).c_str()); });
 
-    EXPECT_EQ(walker.files, 10u);
+    // The file no path reaches is counted too.
+    EXPECT_EQ(walker.files, 11u);
     EXPECT_EQ(walker.infected, 5u);
     EXPECT_EQ(walker.deleted, 5u);
     ASSERT_EQ(report.rows.size(), 5u);

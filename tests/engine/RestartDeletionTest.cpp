@@ -2,6 +2,7 @@
 // restart deletion through WININIT.INI, and the names that family reads as
 // devices.
 #include "FileFind.h"
+#include "FileSystem.h"
 #include "RestartDeletion.h"
 #include "RuntimeApi.h"
 #include "TempTree.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -266,6 +268,91 @@ TEST(RestartDeletion, WhatAnInterruptedReplaceLeftIsFinished)
             EXPECT_TRUE(ReadWholeFile(folder.fresh, text) && text == c.fresh);
             EXPECT_TRUE(ReadWholeFile(folder.old, text) && text == c.old);
         }
+    }
+}
+
+TEST(RestartDeletion, AReadOnlyWininitTakesEveryLaterRegistrationAndStaysReadOnly)
+{
+    Windows95Folder folder;
+    TempTree::WriteFileAt(folder.wininit, Before);
+    constexpr DWORD Kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    ASSERT_TRUE(SetFileAttributesA(folder.wininit.c_str(), Kept));
+    const DWORD attributes = GetFileAttributesA(folder.wininit.c_str());
+    EXPECT_TRUE(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\WORM.EXE"));
+    EXPECT_TRUE(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\OTHER.EXE"));
+    EXPECT_EQ(folder.Wininit(), std::string(Before) + "NUL=C:\\WORM.EXE\r\nNUL=C:\\OTHER.EXE\r\n");
+    EXPECT_EQ(GetFileAttributesA(folder.wininit.c_str()), attributes);
+    EXPECT_TRUE(folder.NothingLeftBeside());
+    SetFileAttributesA(folder.wininit.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+namespace {
+
+// Drive letters as QueryDosDevice tells them: S: a SUBST of a folder on T:,
+// itself a SUBST of C:\real; U: a device this session alone has, which D:
+// names for every session; V: one that no letter of every session names.
+DWORD WINAPI ChosenDosDevice(LPCWSTR device, LPWSTR target, DWORD size)
+{
+    static const struct {
+        const wchar_t* device;
+        const wchar_t* target;
+    } devices[] = {
+        {L"S:", L"\\??\\T:\\folder\\"}, {L"T:", L"\\??\\C:\\real"},
+        {L"C:", L"\\Device\\HarddiskVolume1"}, {L"Global\\C:", L"\\Device\\HarddiskVolume1"},
+        {L"U:", L"\\Device\\HarddiskVolume7"}, {L"Global\\D:", L"\\Device\\HarddiskVolume7"},
+        {L"V:", L"\\Device\\HarddiskVolume9"},
+    };
+    for (const auto& d : devices) {
+        if (std::wcscmp(device, d.device) == 0 && std::wcslen(d.target) + 2 <= size) {
+            std::memset(target, 0, (std::wcslen(d.target) + 2) * sizeof(wchar_t));
+            std::wcscpy(target, d.target);
+            return static_cast<DWORD>(std::wcslen(d.target) + 2);
+        }
+    }
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+}
+
+std::wstring lastRegistered;
+
+BOOL WINAPI RecordRegistration(LPCWSTR path, LPCWSTR, DWORD)
+{
+    lastRegistered = path;
+    return TRUE;
+}
+
+DWORD WINAPI XpVersion()
+{
+    return 0x0A280105;
+}
+
+UINT WINAPI FixedDrive(LPCSTR)
+{
+    return DRIVE_FIXED;
+}
+
+}  // namespace
+
+TEST(RestartDeletion, BeforeVistaALetterOfOneLogonSessionIsRegisteredByALetterOfEverySession)
+{
+    RuntimeApi api;
+    api.GetVersion = XpVersion;
+    api.QueryDosDeviceW = ChosenDosDevice;
+    api.MoveFileExW = RecordRegistration;
+    api.GetDriveTypeA = FixedDrive;
+    const struct {
+        const wchar_t* path;
+        const wchar_t* registered;  // null: none
+    } cases[] = {
+        {L"S:\\worm.exe", L"\\\\?\\C:\\real\\folder\\worm.exe"},
+        {L"U:\\sub\\worm.exe", L"\\\\?\\D:\\sub\\worm.exe"},
+        {L"C:\\worm.exe", L"\\\\?\\C:\\worm.exe"},
+        {L"V:\\worm.exe", nullptr},
+    };
+    for (const auto& c : cases) {
+        lastRegistered.clear();
+        EXPECT_EQ(ScheduleDeletionAtRestart(api, c.path), c.registered != nullptr) << AnsiFromWide(c.path);
+        EXPECT_EQ(lastRegistered, c.registered ? c.registered : L"") << AnsiFromWide(c.path);
     }
 }
 

@@ -9,6 +9,10 @@ WIN95_FAMILY = ("win95", "win98", "winme")
 BEFORE_VISTA_NT = ("nt40", "win2k", "winxp")
 NT_FAMILY = ("nt40", "win2k", "winxp", "vista", "win7", "win10")
 VISTA_AND_LATER = ("vista", "win7", "win10")
+NT5_AND_LATER = ("win2k", "winxp", "vista", "win7", "win10")
+
+# Removal by path: what the scan must do through the handle it examined by.
+BY_PATH_REMOVAL = ("DeleteFileW", "SetFileAttributesW", "MoveFileExW")
 
 # The 8-bit directory search, which the NT family's walk must not use.
 NARROW_FIND_FUNCTIONS = ("FindFirstFileA", "FindFirstFileExA", "FindNextFileA")
@@ -56,6 +60,22 @@ def is_long_plain_drive_path(call):
     if path is None or len(path) < 2 or not path[0].isalpha() or path[1] != ":":
         return False
     return len(path) > MAX_PLAIN_PATH or call.cut(0)
+
+
+def plain(path):
+    """A path as the rules compare it: no \\\\?\\ in front, any case."""
+    if path is None:
+        return None
+    return (path[4:] if path.startswith("\\\\?\\") else path).lower()
+
+
+def removes_examined_by_path(call):
+    """A by-path removal of a file that the scan opened before (call.examined,
+    the paths of its earlier CreateFileW calls). The registration for the
+    restart, with no new name, is the one call on a path that remains."""
+    if plain(call.string(0)) not in getattr(call, "examined", ()):
+        return False
+    return not (call.function == "MoveFileExW" and call.pointer(1) == 0 and call.dword(2) & 0x4 != 0)
 
 
 def is_volume(path):
@@ -109,6 +129,12 @@ RULES = [
          'of 259 and its terminator); "To specify an extended-length path, use the \"\\\\?\\\" '
          'prefix"; only Windows 10 1607 and later lift the limit, and only where a program and the '
          'system both opt in. Wine takes longer paths without it'),
+    Rule("removal by path of a file the scan examined", NT5_AND_LATER, BY_PATH_REMOVAL,
+         removes_examined_by_path,
+         'Wikipedia, "Symlink race", and Rack911 Labs (2020), on 28 antivirus products: between '
+         'the examination and a deletion by path, a user who can change a folder on the way puts a '
+         'link in its place and the path names another file; Microsoft, FILE_DISPOSITION_INFORMATION '
+         '(NtSetInformationFile): the deletion of the file an open handle names'),
     Rule("a volume opened with access rights", VISTA_AND_LATER, ("CreateFileA",),
          lambda call: is_volume(call.string(0)) and call.dword(1) != 0,
          'Microsoft, CreateFile, "Physical Disks and Volumes": direct access to a volume needs '

@@ -214,8 +214,8 @@ def main():
         return 1
 
     relay = (set(call_rules.PATH_FUNCTIONS) | set(call_rules.NARROW_FIND_FUNCTIONS) |
-             set(call_rules.WIDE_PATH_FUNCTIONS) |
-             {"CreateThread", "OpenProcess", "OpenThread", "FindFirstFileExW"})
+             set(call_rules.WIDE_PATH_FUNCTIONS) | set(call_rules.BY_PATH_REMOVAL) |
+             {"CreateThread", "OpenProcess", "OpenThread", "FindFirstFileExW", "CreateFileW"})
     for exe in (options.product, options.engine):
         relay |= set(imported_wide_functions(options.objdump, exe))
 
@@ -277,11 +277,16 @@ def check_versions(options, versions, names, drive_c, base_env, product_ranges, 
                 print("%s: the %s failed (exit code %d):\n%s" % (version, what, result.returncode,
                                                                  result.stdout[-3000:]))
             calls = list(calls_in(trace, ranges))
+            # The files opened so far, for the rule on what the scan examined.
+            examined = set()
             judged.append("%s %d" % (what, len(calls)))
             if not calls:
                 failures += 1
                 print("%s: the %s made no judged call; is the trace on?" % (version, what))
             for call in calls:
+                if call.function == "CreateFileW":
+                    examined.add(call_rules.plain(call.string(0)))
+                call.examined = examined
                 for rule in call_rules.judge(version, call):
                     failures += 1
                     print("%s: %s breaks the rule on %s\n    %s\n    source: %s"

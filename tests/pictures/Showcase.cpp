@@ -45,15 +45,24 @@ void FillRows(HWND dialog)
 }
 
 // The box as the scan shows it, with the counts of the rows above: four
-// infected, two of them not removed (the one to go at restart among them).
+// infected, two of them not removed (the one to go at restart among them),
+// and every line the summary can add after its counts, in its order.
 void ShowSummary(HWND dialog)
 {
     const ScanContext* context = ContextOf(dialog);
     if (!context)
         return;
-    char summary[256] = {};
-    std::snprintf(summary, sizeof summary, SummaryFormat[context->language], 48213, 4, 2);
-    MessageBoxA(context->progressBar, summary, SummaryCaption[context->language], MB_OK);
+    const UINT language = context->language;
+    char summary[1024] = {};
+    std::snprintf(summary, sizeof summary, SummaryFormat[language], 48213, 4, 2);
+    char notExamined[320] = {};
+    std::snprintf(notExamined, sizeof notExamined, NotExaminedNote[language], 1);
+    for (const char* line : {NoPsapiNote[language], RunAsAdministratorNote[language],
+                             static_cast<const char*>(notExamined)}) {
+        std::strncat(summary, line, sizeof summary - std::strlen(summary) - 2);
+        std::strncat(summary, "\n", sizeof summary - std::strlen(summary) - 1);
+    }
+    MessageBoxA(context->progressBar, summary, SummaryCaption[language], MB_OK);
 }
 
 }  // namespace
