@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include <string>
+#include "Strings.h"
 
 enum ScanOutcome : int {
     OutcomeKillFailed = 0,
@@ -71,8 +71,8 @@ public:
     int (*matchFile)(const wchar_t* path, const SignatureSet& signatures) = MatchFile;
 
 private:
-    void WalkFolder(std::wstring& path);
-    void WalkFolder9x(std::string& path, std::string& shown);
+    void WalkFolder(WString& path);
+    void WalkFolder9x(AString& path, AString& shown);
     ScanOutcome Remediate(const wchar_t* path);
     void ShowSummary() const;
     UINT Language() const;

@@ -2,9 +2,9 @@
 
 #include "FileSystem.h"
 #include "Handle.h"
+#include "Strings.h"
 
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -27,11 +27,13 @@ constexpr size_t MaxDosName = 8 + 1 + 3;
 // character has no OEM form, for which CharToOemA puts a look-alike or '?'
 // that would name another file or none, or when the path is not one that
 // MS-DOS reaches.
-bool DosPathOf(const char* shortPath, std::string& dosPath)
+bool DosPathOf(const char* shortPath, AString& dosPath)
 {
     const size_t length = std::strlen(shortPath);
-    std::string oem(length + 1, '\0');
-    std::string back(length + 1, '\0');
+    AString oem(length + 1, '\0');
+    AString back(length + 1, '\0');
+    if (oem.failed() || back.failed())
+        return false;
     CharToOemA(shortPath, &oem[0]);
     OemToCharA(oem.c_str(), &back[0]);
     if (std::strcmp(back.c_str(), shortPath) != 0 || std::strlen(oem.c_str()) != length)
@@ -55,23 +57,27 @@ bool DosPathOf(const char* shortPath, std::string& dosPath)
     if (folder > MaxDosFolder || length - folder - 1 > MaxDosName)
         return false;
     dosPath = oem;
-    return true;
+    return !dosPath.failed();
 }
 
-bool ReadWhole(HANDLE file, std::string& text)
+bool ReadWhole(HANDLE file, AString& text)
 {
     DWORD high = 0;
     const DWORD size = GetFileSize(file, &high);
     if (size == INVALID_FILE_SIZE || high != 0 || size > MaxWininitBytes)
         return false;
     text.resize(size);
+    if (text.failed())
+        return false;
     DWORD read = 0;
     return size == 0 || (ReadFile(file, &text[0], size, &read, nullptr) && read == size);
 }
 
 // The file made anew with these bytes, on the disk when this returns true.
-bool WriteWholeFile(const RuntimeApi& api, const std::string& path, const std::string& bytes)
+bool WriteWholeFile(const RuntimeApi& api, const AString& path, const AString& bytes)
 {
+    if (path.failed() || bytes.failed())
+        return false;
     FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
     if (!file)
@@ -82,26 +88,26 @@ bool WriteWholeFile(const RuntimeApi& api, const std::string& path, const std::s
            FlushFileBuffers(file.Get());
 }
 
-bool Exists(const std::string& path)
+bool Exists(const AString& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string Trimmed(const std::string& line)
+AString Trimmed(const AString& line)
 {
     // A DOS editor may end the file with Ctrl-Z, where a reader stops.
     static const char Blanks[] = " \t\r\n\x1A";
     const size_t first = line.find_first_not_of(Blanks);
-    if (first == std::string::npos)
-        return std::string();
+    if (first == AString::npos)
+        return line.substr(0, 0);
     const size_t last = line.find_last_not_of(Blanks);
     return line.substr(first, last - first + 1);
 }
 
 // Case-insensitive in ASCII only: a double-byte character stays as it is.
-bool SameText(const std::string& a, const std::string& b)
+bool SameText(const AString& a, const char* b)
 {
-    if (a.size() != b.size())
+    if (a.size() != AString::Length(b))
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]);
@@ -116,37 +122,43 @@ bool SameText(const std::string& a, const std::string& b)
     return true;
 }
 
+enum class RenameLine { Added, Present, NoMemory };
+
 // The text with the line added after the last line of the [rename] section
-// that is not blank, or at the end with a new section. False when the
+// that is not blank, or at the end with a new section; Present when the
 // section holds the line already.
-bool WithRenameLine(const std::string& text, const std::string& wanted, std::string& updated)
+RenameLine WithRenameLine(const AString& text, const AString& wanted, AString& updated)
 {
-    size_t insertAt = std::string::npos;
+    if (text.failed() || wanted.failed())
+        return RenameLine::NoMemory;
+    size_t insertAt = AString::npos;
     bool inRename = false;
     // A line ends with CR LF, LF or CR alone.
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos)
+        if (end == AString::npos)
             end = text.size();
         else if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
             end += 2;
         else
             end += 1;
-        const std::string line = Trimmed(text.substr(start, end - start));
+        const AString line = Trimmed(text.substr(start, end - start));
+        if (line.failed())
+            return RenameLine::NoMemory;
         if (!line.empty() && line[0] == '[') {
             inRename = SameText(line, "[rename]");
             if (inRename)
                 insertAt = end;
         } else if (inRename && !line.empty()) {
-            if (SameText(line, wanted))
-                return false;
+            if (SameText(line, wanted.c_str()))
+                return RenameLine::Present;
             insertAt = end;
         }
         start = end;
     }
 
-    std::string addition;
-    if (insertAt == std::string::npos) {
+    AString addition;
+    if (insertAt == AString::npos) {
         insertAt = text.size();
         addition = "[rename]\r\n";
     }
@@ -155,9 +167,12 @@ bool WithRenameLine(const std::string& text, const std::string& wanted, std::str
     // one: a blank line is better than two lines joined.
     if (insertAt > 0 && text[insertAt - 1] != '\n')
         addition.insert(0, "\r\n");
-    addition += wanted + "\r\n";
-    updated = text.substr(0, insertAt) + addition + text.substr(insertAt);
-    return true;
+    addition += wanted;
+    addition += "\r\n";
+    updated = text.substr(0, insertAt);
+    updated += addition;
+    updated += text.substr(insertAt);
+    return updated.failed() ? RenameLine::NoMemory : RenameLine::Added;
 }
 
 // The Windows 95 family has no rename that replaces a file. WININIT.INI is
@@ -167,8 +182,8 @@ bool WithRenameLine(const std::string& text, const std::string& wanted, std::str
 // these names behind; a start in between runs WININIT.EXE on what
 // WININIT.INI holds then, and renames it. This finishes what such a cut
 // left: true when it is done.
-bool FinishInterruptedReplace(const RuntimeApi& api, const std::string& wininit, const std::string& fresh,
-                              const std::string& old)
+bool FinishInterruptedReplace(const RuntimeApi& api, const AString& wininit, const AString& fresh,
+                              const AString& old)
 {
     const bool haveOld = Exists(old);
     const bool haveFresh = Exists(fresh);
@@ -194,11 +209,13 @@ bool FinishInterruptedReplace(const RuntimeApi& api, const std::string& wininit,
 
 bool AddWininitDeletion(const RuntimeApi& api, const char* wininitPath, const char* dosPath)
 {
-    const std::string wininit = wininitPath;
+    const AString wininit = wininitPath;
     const size_t slash = wininit.find_last_of('\\');
-    const std::string folder = slash == std::string::npos ? std::string() : wininit.substr(0, slash + 1);
-    const std::string fresh = folder + "TAVOKWI.NEW";
-    const std::string old = folder + "TAVOKWI.OLD";
+    const AString folder = slash == AString::npos ? AString() : wininit.substr(0, slash + 1);
+    const AString fresh = folder + "TAVOKWI.NEW";
+    const AString old = folder + "TAVOKWI.OLD";
+    if (wininit.failed() || fresh.failed() || old.failed())
+        return false;
 
     // The system keeps a cached copy of a profile file, which another
     // program's WritePrivateProfileString may have changed: written out
@@ -216,13 +233,16 @@ bool AddWininitDeletion(const RuntimeApi& api, const char* wininitPath, const ch
     const bool existed = file.IsValid();
     if (!existed && GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
-    std::string text;
+    AString text;
     if (existed && !ReadWhole(file.Get(), text))
         return false;
 
-    std::string updated;
-    if (!WithRenameLine(text, std::string("NUL=") + dosPath, updated))
+    AString updated;
+    const RenameLine edit = WithRenameLine(text, AString("NUL=") + dosPath, updated);
+    if (edit == RenameLine::Present)
         return true;
+    if (edit == RenameLine::NoMemory)
+        return false;
     if (!WriteWholeFile(api, fresh, updated)) {
         DeleteFileA(fresh.c_str());
         return false;
@@ -271,14 +291,15 @@ bool ReadsAsItself(const wchar_t* path)
 {
     wchar_t full[MAX_PATH] = {};
     const DWORD fullLength = GetFullPathNameW(path, MAX_PATH, full, nullptr);
-    return fullLength > 0 && fullLength < MAX_PATH && std::wstring(full, fullLength) == path;
+    return fullLength > 0 && fullLength < MAX_PATH && WString::Length(path) == fullLength &&
+           std::memcmp(full, path, fullLength * sizeof *path) == 0;
 }
 
 // Windows 2000 takes no \\?\ path with MOVEFILE_DELAY_UNTIL_REBOOT (the
 // MoveFileEx reference of that time), and NT 4.0, of older code, is given
 // the same: the plain path where it reads as itself, else the short path,
 // else none (empty).
-std::wstring PathForOlderNt(const wchar_t* path)
+WString PathForOlderNt(const wchar_t* path)
 {
     const wchar_t* plain = PlainPath(path);
     if (ReadsAsItself(plain))
@@ -286,9 +307,9 @@ std::wstring PathForOlderNt(const wchar_t* path)
     wchar_t shortPath[MAX_PATH + 4] = {};
     const DWORD length = GetShortPathNameW(ExtendedPath(plain).c_str(), shortPath, MAX_PATH + 4);
     if (length == 0 || length >= MAX_PATH + 4)
-        return std::wstring();
+        return WString();
     const wchar_t* shortPlain = PlainPath(shortPath);
-    return ReadsAsItself(shortPlain) ? std::wstring(shortPlain) : std::wstring();
+    return ReadsAsItself(shortPlain) ? WString(shortPlain) : WString();
 }
 
 }  // namespace
@@ -300,7 +321,7 @@ bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path)
     const DWORD version = api.GetVersion();
     if (OsFamilyFromVersion(version) == Win9x)
         return ScheduleWininitDeletion(api, AnsiFromWide(path).c_str());
-    const std::wstring target = VersionNumber(version) <= 500 ? PathForOlderNt(path) : ExtendedPath(path);
+    const WString target = VersionNumber(version) <= 500 ? PathForOlderNt(path) : ExtendedPath(path);
     if (target.empty())
         return false;
     return api.MoveFileExW(target.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
@@ -313,17 +334,19 @@ bool ScheduleWininitDeletion(const RuntimeApi& api, const char* path)
     const DWORD shortLength = api.GetShortPathNameA(path, shortPath, MAX_PATH);
     if (shortLength == 0 || shortLength >= MAX_PATH)
         return false;
-    std::string dosPath;
+    AString dosPath;
     if (!DosPathOf(shortPath, dosPath))
         return false;
     char windows[MAX_PATH] = {};
     const UINT windowsLength = api.GetWindowsDirectoryA(windows, MAX_PATH);
     if (windowsLength == 0 || windowsLength >= MAX_PATH)
         return false;
-    std::string wininit(windows, windowsLength);
-    if (wininit.back() != '\\')
+    AString wininit(windows, windowsLength);
+    if (!wininit.empty() && wininit.back() != '\\')
         wininit += '\\';
     wininit += "WININIT.INI";
+    if (wininit.failed())
+        return false;
     return AddWininitDeletion(api, wininit.c_str(), dosPath.c_str());
 }
 

@@ -324,7 +324,7 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
         shortNames.push_back(L"level" + std::wstring(1, static_cast<wchar_t>(L'a' + i % 26)) + L"00");
     const std::wstring plain = Widen(tree.WriteFile("held\\in-use.exe", infection.bytes));
     const std::wstring evasive = L"\\\\?\\" + wideRoot + L"\\held\\trailing.exe ";
-    TempTree::WriteFileAt(AnsiFromWide(evasive.c_str()), infection.bytes);
+    TempTree::WriteFileAt(AnsiFromWide(evasive.c_str()).c_str(), infection.bytes);
     const std::wstring longDeep = PlantDeep(wideRoot, longNames, infection.bytes) + L"\\deep.exe";
     const std::wstring deepest = PlantDeep(wideRoot, shortNames, infection.bytes) + L"\\deep.exe";
     std::vector<HANDLE> holders;
@@ -457,7 +457,7 @@ TEST(DiskScan, FilesOfNoSignatureSizeAreNeverOpened)
     RecordingWalker walker(&host.Context(), infection.Set());
     walker.examineFiles = true;
     walker.matchFile = [](const wchar_t* path, const SignatureSet& signatures) {
-        opened.push_back(AnsiFromWide(PlainPath(path)));
+        opened.push_back(AnsiFromWide(PlainPath(path)).c_str());
         return MatchFile(path, signatures);
     };
     host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
@@ -615,7 +615,7 @@ TEST(DiskScan, EvasiveNamesAreExaminedAsThemselvesOrLeftAlone)
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
         walker.matchFile = [](const wchar_t* path, const SignatureSet& signatures) {
-            opened.push_back(AnsiFromWide(path));
+            opened.push_back(AnsiFromWide(path).c_str());
             return MatchFile(path, signatures);
         };
         const ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
@@ -1271,6 +1271,6 @@ TEST(DiskScanLocalized, FoldersOfNamesNoCodePageSpellsAreWalked)
     for (const std::wstring& name : names) {
         const std::wstring copy = Widen(root) + L"\\" + name + L"\\";
         EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const std::wstring& row) { return row.rfind(copy, 0) == 0; }))
-            << AnsiFromWide(name.c_str());
+            << AnsiFromWide(name.c_str()).c_str();
     }
 }
