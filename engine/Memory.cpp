@@ -2,10 +2,14 @@
 
 #include <windows.h>
 
+bool (*AllocationAllowed)(size_t bytes) = nullptr;
+
 #if TAVOK_OWN_RUNTIME
 // The shipped program's heap is the process heap, on every Windows.
 void* AllocateBytes(size_t bytes) noexcept
 {
+    if (AllocationAllowed && !AllocationAllowed(bytes))
+        return nullptr;
     return HeapAlloc(GetProcessHeap(), 0, bytes ? bytes : 1);
 }
 
@@ -27,6 +31,8 @@ void operator delete[](void* block, size_t) noexcept { FreeBytes(block); }
 // The test programs keep the C++ library's heap, which their own delete frees.
 void* AllocateBytes(size_t bytes) noexcept
 {
+    if (AllocationAllowed && !AllocationAllowed(bytes))
+        return nullptr;
     return ::operator new(bytes, std::nothrow);
 }
 

@@ -21,6 +21,10 @@ void operator delete[](void* block, NoThrowTag) noexcept;
 void* AllocateBytes(size_t bytes) noexcept;
 void FreeBytes(void* block) noexcept;
 
+// Where set (by a test), an allocation it answers false to fails as one
+// does when memory runs out.
+extern bool (*AllocationAllowed)(size_t bytes);
+
 // The one owner of an object or an array made with new (NoThrow); the
 // subset of std::unique_ptr the program uses.
 template <class T>

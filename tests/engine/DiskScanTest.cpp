@@ -3,6 +3,7 @@
 #include "FileSystem.h"
 #include "Handle.h"
 #include "MemAndFileWalker.h"
+#include "NoMemory.h"
 #include "RecordingWalker.h"
 #include "Reference.h"
 #include "RuntimeApi.h"
@@ -585,6 +586,46 @@ std::string Exact(const std::string& path)
 }
 
 }  // namespace
+
+TEST(DiskScan, RunningOutOfMemoryEndsTheWalkAndNamesNoOtherFile)
+{
+    // A path that could not grow names no file: never its folder or a part
+    // of the name, which a partial append would leave.
+    TempTree tree;
+    Infection infection;
+    for (int i = 0; i < 12; ++i)
+        tree.WriteFile("d" + std::to_string(i % 3) + "\\e" + std::to_string(i % 2) + "\\file" + std::to_string(i) + ".exe",
+                       infection.bytes.size(), i);
+    const std::wstring root = Widen(tree.Root());
+    for (const bool windows95 : {false, true}) {
+        SCOPED_TRACE(windows95 ? "Windows 95 family" : "NT family");
+        const ApiOverride family(windows95 ? Windows95Family : nullptr);
+        ScanHost host;
+        std::vector<std::wstring> files;
+        {
+            RecordingWalker walker(&host.Context(), infection.Set());
+            host.Run([&](ScanContext&) { walker.ScanDirectory(root.c_str()); });
+            files = walker.wideDiskPaths;
+        }
+        ASSERT_EQ(files.size(), 12u);
+        bool refused = true;
+        for (LONG allowed = 0; refused; ++allowed) {
+            RecordingWalker walker(&host.Context(), infection.Set());
+            walker.examineFiles = true;
+            host.Run([&](ScanContext&) {
+                const NoMemoryAfter noMemory(allowed);
+                walker.ScanDirectory(root.c_str());
+                refused = NoMemoryAfter::Refused();
+            });
+            for (const std::wstring& path : walker.wideDiskPaths)
+                EXPECT_TRUE(path.empty() || std::find(files.begin(), files.end(), path) != files.end())
+                    << allowed << ": " << AnsiFromWide(path.c_str()).c_str();
+            EXPECT_EQ(walker.infected, 0u);
+            ASSERT_LT(allowed, 5000);
+        }
+        EXPECT_EQ(CountFiles(tree.Root()), 12u);
+    }
+}
 
 TEST(DiskScan, EvasiveNamesAreExaminedAsThemselvesOrLeftAlone)
 {

@@ -2,6 +2,7 @@
 // restart deletion through WININIT.INI, and the names that family reads as
 // devices.
 #include "FileFind.h"
+#include "NoMemory.h"
 #include "RestartDeletion.h"
 #include "RuntimeApi.h"
 #include "TempTree.h"
@@ -169,6 +170,32 @@ TEST(RestartDeletion, AWriteThatFailsHalfwayLeavesEveryLineThere)
         EXPECT_TRUE(AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\ABCDEFGH\\WORM.EXE"));
         EXPECT_NE(folder.Wininit().find(std::string(Before) + "NUL=C:\\ABCDEFGH\\WORM.EXE\r\n"), std::string::npos);
         EXPECT_TRUE(folder.NothingLeftBeside());
+    }
+}
+
+TEST(RestartDeletion, RunningOutOfMemoryAnywhereLeavesEveryLineThere)
+{
+    // Out of memory at each allocation in turn: the file is either as it
+    // was or has the line added, never cut short.
+    Windows95Folder folder;
+    TempTree::WriteFileAt(folder.wininit, Before);
+    for (LONG allowed = 0;; ++allowed) {
+        bool added;
+        bool refused;
+        {
+            const NoMemoryAfter noMemory(allowed);
+            added = AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\WORM.EXE");
+            refused = NoMemoryAfter::Refused();
+        }
+        EXPECT_TRUE(folder.NothingLeftBeside()) << allowed;
+        if (!added) {
+            EXPECT_EQ(folder.Wininit(), Before) << allowed;
+            ASSERT_TRUE(refused);
+            continue;
+        }
+        EXPECT_EQ(folder.Wininit(), std::string(Before) + "NUL=C:\\WORM.EXE\r\n") << allowed;
+        EXPECT_FALSE(refused);
+        break;
     }
 }
 
