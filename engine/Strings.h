@@ -41,8 +41,9 @@ public:
     }
     BasicString& operator=(const T* text)
     {
-        clear();
-        return append(text, Length(text));
+        // Made apart first: the text may lie inside this string.
+        BasicString copy(text);
+        return *this = static_cast<BasicString&&>(copy);
     }
 
     size_t size() const noexcept { return size_; }
