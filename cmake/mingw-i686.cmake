@@ -10,3 +10,11 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The shipped program runs on every processor its Windows runs on: the
+# i486 and later. The compiler's default, the Pentium Pro, adds cmov and
+# fcomi, which the Pentium, K6, 6x86 and WinChip lack.
+set(CMAKE_C_FLAGS_INIT "-march=i486 -mtune=generic")
+set(CMAKE_CXX_FLAGS_INIT "-march=i486 -mtune=generic")
+# The static C++ and C runtime libraries were compiled for the Pentium Pro:
+# the program brings its own few pieces instead (runtime/).
+set(TAVOK_OWN_RUNTIME ON)

@@ -109,7 +109,7 @@ bool IsEvasiveName(const char* name, size_t length)
     return last == '.' || last == ' ' || IsDeviceName(name, length);
 }
 
-EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const std::string& dir)
+EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const AString& dir)
 {
     const char* name = entry.cFileName;
     size_t length = std::strlen(name);
@@ -146,7 +146,7 @@ EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const std::stri
     return route;
 }
 
-std::string ShortPathOf(const std::string& dir)
+AString ShortPathOf(const AString& dir)
 {
     // A drive root is its own short path: "C:" alone would name the current
     // folder of drive C.
@@ -154,10 +154,10 @@ std::string ShortPathOf(const std::string& dir)
         return dir;
     char shortPath[MAX_PATH] = {};
     const DWORD length = GetShortPathNameA(dir.c_str(), shortPath, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(shortPath, length) : dir;
+    return length > 0 && length < MAX_PATH ? AString(shortPath, length) : dir;
 }
 
-bool FolderListing::First(std::string& dir)
+bool FolderListing::First(AString& dir)
 {
     const size_t length = dir.size();
     dir += "\\*";
@@ -192,7 +192,7 @@ constexpr DWORD FindFirstExLargeFetch = 2;
 
 }  // namespace
 
-bool WideFolderListing::First(std::wstring& dir)
+bool WideFolderListing::First(WString& dir)
 {
     const size_t length = dir.size();
     dir += L"\\*";
@@ -217,7 +217,7 @@ bool WideFolderListing::Next()
     return api_.FindNextFileW(find_.Get(), &entry_) != FALSE;
 }
 
-const wchar_t* WideFolderListing::ReachableName(const std::wstring& dir)
+const wchar_t* WideFolderListing::ReachableName(const WString& dir)
 {
     if (!HoldsReservedCharacter(entry_.cFileName))
         return entry_.cFileName;

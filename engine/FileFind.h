@@ -12,7 +12,7 @@
 #include <windows.h>
 
 #include <cstddef>
-#include <string>
+#include "Strings.h"
 
 enum class EntryKind { Skipped, File, Folder };
 
@@ -71,7 +71,7 @@ public:
     WideFolderListing& operator=(const WideFolderListing&) = delete;
 
     // Lists dir + "\\*"; dir is restored. False when nothing is listed.
-    bool First(std::wstring& dir);
+    bool First(WString& dir);
     // The next entry; false at the end of the listing.
     bool Next();
     const WIN32_FIND_DATAW& Entry() const { return entry_; }
@@ -79,7 +79,7 @@ public:
     // The name by which the file functions reach the entry of the folder
     // dir: its own, or where that holds a reserved character its short
     // name, when it has one a path can carry. Null: not reachable.
-    const wchar_t* ReachableName(const std::wstring& dir);
+    const wchar_t* ReachableName(const WString& dir);
 
 private:
     const RuntimeApi& api_;
@@ -112,11 +112,11 @@ struct EntryRoute {
 // code page cannot spell, that holds a reserved character, or that is
 // evasive goes by its short name, else not at all; a path too long for the
 // 8-bit functions goes by the short name, then on the folder's short path.
-EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const std::string& dir);
+EntryRoute RouteTo(const WIN32_FIND_DATAA& entry, bool isFolder, const AString& dir);
 
 // A folder's path through the short names of all its parts that have one;
 // the path itself when there is no such path within MAX_PATH.
-std::string ShortPathOf(const std::string& dir);
+AString ShortPathOf(const AString& dir);
 
 // One folder's listing through the run-time table's 8-bit find functions.
 class FolderListing {
@@ -126,7 +126,7 @@ public:
     FolderListing& operator=(const FolderListing&) = delete;
 
     // Lists dir + "\\*"; dir is restored. False when nothing is listed.
-    bool First(std::string& dir);
+    bool First(AString& dir);
     // The next entry; false at the end of the listing.
     bool Next();
     const WIN32_FIND_DATAA& Entry() const { return entry_; }

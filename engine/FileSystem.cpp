@@ -3,25 +3,29 @@
 #include "RuntimeApi.h"
 
 
-std::wstring WideFromAnsi(const char* text)
+WString WideFromAnsi(const char* text)
 {
     const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (length <= 1)
-        return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
+        return WString();
+    // The string keeps room for its terminator, which the conversion writes.
+    WString wide(static_cast<size_t>(length - 1), L'\0');
+    if (wide.failed())
+        return wide;
     MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
     return wide;
 }
 
-std::string AnsiFromWide(const wchar_t* text)
+AString AnsiFromWide(const wchar_t* text)
 {
     const int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (length <= 1)
-        return std::string();
-    std::string ansi(static_cast<size_t>(length), '\0');
+        return AString();
+    // The string keeps room for its terminator, which the conversion writes.
+    AString ansi(static_cast<size_t>(length - 1), '\0');
+    if (ansi.failed())
+        return ansi;
     WideCharToMultiByte(CP_ACP, 0, text, -1, &ansi[0], length, nullptr, nullptr);
-    ansi.resize(static_cast<size_t>(length - 1));
     return ansi;
 }
 
@@ -38,9 +42,9 @@ bool IsDrivePath(const wchar_t* path)
 
 }  // namespace
 
-std::wstring ExtendedPath(const wchar_t* path)
+WString ExtendedPath(const wchar_t* path)
 {
-    return IsDrivePath(path) ? ExtendedPrefix + std::wstring(path) : std::wstring(path);
+    return IsDrivePath(path) ? ExtendedPrefix + WString(path) : WString(path);
 }
 
 const wchar_t* PlainPath(const wchar_t* path)
@@ -64,7 +68,7 @@ ExaminedFile OpenForExamination(const RuntimeApi& api, const wchar_t* path)
         return file;
     }
     flags |= FILE_FLAG_BACKUP_SEMANTICS;
-    const std::wstring extended = ExtendedPath(path);
+    const WString extended = ExtendedPath(path);
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     file.handle.Reset(api.CreateFileW(extended.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, share,
                                       nullptr, OPEN_EXISTING, flags, nullptr));

@@ -10,15 +10,15 @@
 
 #include <windows.h>
 
-#include <string>
+#include "Strings.h"
 
 // Through the ANSI code page, as the Windows 95 family's functions take and
 // give names.
-std::wstring WideFromAnsi(const char* text);
-std::string AnsiFromWide(const wchar_t* text);
+WString WideFromAnsi(const char* text);
+AString AnsiFromWide(const wchar_t* text);
 
 // A drive path (C: or C:\...) with \\?\ in front; any other path as it is.
-std::wstring ExtendedPath(const wchar_t* path);
+WString ExtendedPath(const wchar_t* path);
 // The path without a \\?\ in front of a drive path.
 const wchar_t* PlainPath(const wchar_t* path);
 

@@ -4,16 +4,14 @@
 #include "FileFind.h"
 #include "FileSystem.h"
 #include "Handle.h"
+#include "Memory.h"
 #include "RestartDeletion.h"
 #include "RuntimeApi.h"
 
 #include <winioctl.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace {
 
@@ -56,8 +54,7 @@ bool IsUsbVolume(char letter)
     // The Windows 95 family knows neither volume paths nor this query.
     if (OsFamilyFromVersion(api.GetVersion()) == Win9x)
         return false;
-    char volume[16] = {};
-    std::snprintf(volume, sizeof volume, "\\\\?\\%c:", letter);
+    const char volume[] = {'\\', '\\', '?', '\\', letter, ':', '\0'};
     // No access asked: the query needs none, and reading a volume needs an
     // administrator, which the tool need not be.
     FileHandle device(CreateFileA(volume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -66,7 +63,7 @@ bool IsUsbVolume(char letter)
         return false;
 
     constexpr DWORD DescriptorBufferSize = 551;
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[DescriptorBufferSize]());
+    UniquePtr<unsigned char[]> buffer(new (NoThrow) unsigned char[DescriptorBufferSize]());
     if (!buffer)
         return false;
     auto* descriptor = reinterpret_cast<STORAGE_DEVICE_DESCRIPTOR*>(buffer.get());
@@ -146,7 +143,7 @@ Rights AdministratorRights(const RuntimeApi& api)
     api.GetTokenInformation(token.Get(), TokenGroups, nullptr, 0, &bytes);
     if (bytes < sizeof(TOKEN_GROUPS) || bytes > MaxTokenGroupBytes)
         return Rights::Unknown;
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bytes]);
+    UniquePtr<unsigned char[]> buffer(new (NoThrow) unsigned char[bytes]);
     if (!buffer || !api.GetTokenInformation(token.Get(), TokenGroups, buffer.get(), bytes, &bytes))
         return Rights::Unknown;
     const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.get());
@@ -178,16 +175,41 @@ void AppendLine(char* buffer, size_t size, const char* text)
     buffer[used + length + 1] = '\0';
 }
 
+// The format with each %d replaced by the next value, cut to fit size.
+void FormatCounts(char* buffer, size_t size, const char* format, const int* values, size_t count)
+{
+    size_t used = 0;
+    size_t next = 0;
+    for (const char* p = format; *p != '\0' && used + 1 < size; ++p) {
+        if (p[0] == '%' && p[1] == 'd' && next < count) {
+            const int value = values[next++];
+            unsigned int rest = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
+            char digits[12];
+            size_t n = 0;
+            do {
+                digits[n++] = static_cast<char>('0' + rest % 10);
+                rest /= 10;
+            } while (rest != 0);
+            if (value < 0)
+                digits[n++] = '-';
+            while (n > 0 && used + 1 < size)
+                buffer[used++] = digits[--n];
+            ++p;
+        } else {
+            buffer[used++] = *p;
+        }
+    }
+    buffer[used] = '\0';
+}
+
 }  // namespace
 
 DWORD WINAPI ScanThreadProc(LPVOID parameter)
 {
     auto* context = static_cast<ScanContext*>(parameter);
-    try {
+    {
         MemAndFileWalker walker(context);
         walker.RunScan();
-    } catch (...) {
-        // Nothing may leave a thread procedure; RunScan absorbs what a scan can throw.
     }
     if (context)
         context->WorkerDone();
@@ -216,20 +238,13 @@ void MemAndFileWalker::RunScan()
 {
     if (!context)
         return;
-    // A failure inside a pass (an allocation, most likely) ends that pass;
-    // the scan still returns the dialog to idle and shows what it counted.
-    if (!context->StopRequested()) {
-        try {
-            ScanMemory();
-        } catch (...) {
-        }
-    }
-    if (!context->StopRequested()) {
-        try {
-            ScanDrives();
-        } catch (...) {
-        }
-    }
+    // A failed allocation inside a pass ends that pass (the walk stops at a
+    // path that failed()); the scan still returns the dialog to idle and
+    // shows what it counted.
+    if (!context->StopRequested())
+        ScanMemory();
+    if (!context->StopRequested())
+        ScanDrives();
     context->SetProgressPos(0);
     context->SetStatusText("");
     context->NotifyScanDone();
@@ -246,15 +261,16 @@ void MemAndFileWalker::ShowSummary() const
     const UINT language = Language();
     // The counts, then a line for each reason the scan fell short.
     char summary[1024] = {};
-    std::snprintf(summary, sizeof summary, SummaryFormat[language], static_cast<int>(files),
-                  static_cast<int>(infected), static_cast<int>(infected - deleted));
+    const int counts[3] = {static_cast<int>(files), static_cast<int>(infected), static_cast<int>(infected - deleted)};
+    FormatCounts(summary, sizeof summary, SummaryFormat[language], counts, 3);
     if (memoryGap_ == GapNoPsapi)
         AppendLine(summary, sizeof summary, NoPsapiNote[language]);
     if (removalDenied_ && AdministratorRights(api_) == Rights::Lacking)
         AppendLine(summary, sizeof summary, RunAsAdministratorNote[language]);
     if (unexamined != 0) {
         char line[320] = {};
-        std::snprintf(line, sizeof line, NotExaminedNote[language], static_cast<int>(unexamined));
+        const int count = static_cast<int>(unexamined);
+        FormatCounts(line, sizeof line, NotExaminedNote[language], &count, 1);
         AppendLine(summary, sizeof summary, line);
     }
     MessageBoxA(context->progressBar, summary, SummaryCaption[language], MB_OK);
@@ -268,14 +284,18 @@ int MemAndFileWalker::OnFile(int fromMemory, const wchar_t* path, unsigned long 
     const UINT n = ++files;
     if (n % 100 == 0) {
         // Built piece by piece: a path is never a format and has no length limit.
-        std::wstring status;
+        wchar_t count[12];
+        size_t digits = sizeof count / sizeof count[0];
+        count[--digits] = L'\0';
         for (UINT rest = n; rest != 0; rest /= 10)
-            status.insert(status.begin(), static_cast<wchar_t>(L'0' + rest % 10));
+            count[--digits] = static_cast<wchar_t>(L'0' + rest % 10);
+        WString status(count + digits);
         status += L' ';
         if (fromMemory)
             status += L"Memory>>";
         status += shownPath;
-        context->SetStatusText(status.c_str());
+        if (!status.failed())
+            context->SetStatusText(status.c_str());
     }
     if (knownSize == ContentElsewhere || (knownSize != UnknownSize && !signatures_.HasSize(knownSize)))
         return 1;
@@ -314,12 +334,12 @@ namespace {
 
 // The Windows 95 family's key for a file: its short path, which both passes
 // can give in another form.
-std::string PathKey(const wchar_t* path)
+AString PathKey(const wchar_t* path)
 {
-    const std::string ansi = AnsiFromWide(path);
+    const AString ansi = AnsiFromWide(path);
     char shortPath[MAX_PATH] = {};
     const DWORD length = GetShortPathNameA(ansi.c_str(), shortPath, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(shortPath, length) : ansi;
+    return length > 0 && length < MAX_PATH ? AString(shortPath, length) : ansi;
 }
 
 unsigned char LowerAscii(unsigned char c)
@@ -329,7 +349,7 @@ unsigned char LowerAscii(unsigned char c)
 
 // Case-insensitive in ASCII, as FAT names are; both bytes of a double-byte
 // character as they are.
-bool SamePath(const std::string& a, const std::string& b)
+bool SamePath(const AString& a, const AString& b)
 {
     if (a.size() != b.size())
         return false;
@@ -373,7 +393,7 @@ bool RightsCouldHelp(const RuntimeApi& api, const wchar_t* path)
 bool MemAndFileWalker::FoundBefore(const ExaminedFile& file, const wchar_t* path) const
 {
     if (OsFamilyFromVersion(api_.GetVersion()) == Win9x) {
-        const std::string key = PathKey(path);
+        const AString key = PathKey(path);
         for (size_t i = 0; i < foundCount_; ++i) {
             if (SamePath(found_[i].path, key))
                 return true;
@@ -407,12 +427,12 @@ void MemAndFileWalker::Found(const ExaminedFile& file, const wchar_t* path)
     }
     if (foundCount_ == foundCapacity_) {
         const size_t capacity = foundCapacity_ ? foundCapacity_ * 2 : 8;
-        std::unique_ptr<FoundFile[]> grown(new (std::nothrow) FoundFile[capacity]);
+        UniquePtr<FoundFile[]> grown(new (NoThrow) FoundFile[capacity]);
         if (!grown)
             return;
         for (size_t i = 0; i < foundCount_; ++i)
             grown[i] = std::move(found_[i]);
-        found_ = std::move(grown);
+        found_.reset(grown.release());
         foundCapacity_ = capacity;
     }
     found_[foundCount_++] = std::move(entry);
@@ -467,14 +487,15 @@ void MemAndFileWalker::ScanDirectory(const wchar_t* dir)
 {
     const DWORD version = api_.GetVersion();
     if (OsFamilyFromVersion(version) == Win9x) {
-        std::string path = AnsiFromWide(dir);
-        std::string shown = path;
+        AString path = AnsiFromWide(dir);
+        AString shown = path;
         WalkFolder9x(path, shown);
         return;
     }
     basicListing_ = api_.FindFirstFileExW && VersionNumber(version) >= 601;
-    std::wstring path = ExtendedPath(dir);
-    WalkFolder(path);
+    WString path = ExtendedPath(dir);
+    if (!path.failed())
+        WalkFolder(path);
 }
 
 namespace {
@@ -490,8 +511,9 @@ unsigned long long FileSize(const FindData& entry)
 // path holds the folder on entry and again on return; entries are appended
 // to it in place, so one buffer serves the whole walk. It is the form the
 // wide functions take, a drive path with \\?\ in front; without that
-// prefix it is the path shown.
-void MemAndFileWalker::WalkFolder(std::wstring& path)
+// prefix it is the path shown. A path that failed() (no memory to grow it)
+// ends the walk.
+void MemAndFileWalker::WalkFolder(WString& path)
 {
     WideFolderListing listing(api_, basicListing_);
     {
@@ -500,7 +522,7 @@ void MemAndFileWalker::WalkFolder(std::wstring& path)
             return;
     }
     do {
-        if (context->StopRequested())
+        if (context->StopRequested() || path.failed())
             break;
         const WIN32_FIND_DATAW& entry = listing.Entry();
         const EntryKind kind = KindOf(entry);
@@ -509,12 +531,14 @@ void MemAndFileWalker::WalkFolder(std::wstring& path)
         const wchar_t* name = listing.ReachableName(path);
         if (!name) {
             if (kind == EntryKind::File)
-                OnFile(0, nullptr, FileSize(entry), (PlainPath(path.c_str()) + (L'\\' + std::wstring(entry.cFileName))).c_str());
+                OnFile(0, nullptr, FileSize(entry), (WString(PlainPath(path.c_str())) + L'\\' + entry.cFileName).c_str());
             continue;
         }
         const size_t length = path.size();
         path += L'\\';
         path += name;
+        if (path.failed())
+            break;
         if (kind == EntryKind::Folder) {
             WalkFolder(path);
         } else {
@@ -532,16 +556,16 @@ void MemAndFileWalker::WalkFolder(std::wstring& path)
 // The Windows 95 family's walk, in the ANSI code page. path and shown hold
 // the folder on entry and again on return; path is the form the file
 // functions take, shown the folder's own path.
-void MemAndFileWalker::WalkFolder9x(std::string& path, std::string& shown)
+void MemAndFileWalker::WalkFolder9x(AString& path, AString& shown)
 {
     FolderListing listing(api_);
     if (!listing.First(path))
         return;
     // The folder's short path, made when an entry first needs it.
-    std::string shortDir;
+    AString shortDir;
 
     do {
-        if (context->StopRequested())
+        if (context->StopRequested() || path.failed() || shown.failed() || shortDir.failed())
             break;
         const WIN32_FIND_DATAA& entry = listing.Entry();
         const EntryKind kind = KindOf(entry);
@@ -553,7 +577,7 @@ void MemAndFileWalker::WalkFolder9x(std::string& path, std::string& shown)
                 OnFile(0, nullptr, FileSize(entry), WideFromAnsi((shown + '\\' + entry.cFileName).c_str()).c_str());
             continue;
         }
-        std::string* base = &path;
+        AString* base = &path;
         if (route.form == FolderForm::Short) {
             if (shortDir.empty())
                 shortDir = ShortPathOf(path);
@@ -566,6 +590,8 @@ void MemAndFileWalker::WalkFolder9x(std::string& path, std::string& shown)
         *base += route.name;
         shown += '\\';
         shown += route.shownName;
+        if (base->failed() || shown.failed())
+            break;
         if (kind == EntryKind::Folder) {
             WalkFolder9x(*base, shown);
         } else {

@@ -10,8 +10,8 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <string>
+#include "Memory.h"
+#include "Strings.h"
 
 enum ScanOutcome : int {
     OutcomeKillFailed = 0,
@@ -80,8 +80,8 @@ public:
     UINT unexamined = 0;
 
 private:
-    void WalkFolder(std::wstring& path);
-    void WalkFolder9x(std::string& path, std::string& shown);
+    void WalkFolder(WString& path);
+    void WalkFolder9x(AString& path, AString& shown);
     ScanOutcome Remediate(const wchar_t* path, ExaminedFile& file);
     // Whether the file was found infected earlier in this scan; Found
     // remembers it.
@@ -107,9 +107,9 @@ private:
         DWORD volume = 0;
         DWORD indexHigh = 0;
         DWORD indexLow = 0;
-        std::string path;
+        AString path;
     };
-    std::unique_ptr<FoundFile[]> found_;
+    UniquePtr<FoundFile[]> found_;
     size_t foundCount_ = 0;
     size_t foundCapacity_ = 0;
 };

@@ -6,7 +6,7 @@
 // disk pass, so that a loaded worm file is met first.
 void MemAndFileWalker::ScanMemory()
 {
-    // Destroyed on every way out, a failed allocation in OnFile included.
+    // Destroyed on every way out.
     ProcessList list;
     if (!list.Refresh()) {
         // Said now, and again in the summary: the disk pass overwrites the line.

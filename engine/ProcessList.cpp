@@ -1,8 +1,8 @@
 #include "ProcessList.h"
 
+#include "Memory.h"
+
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace {
 
@@ -117,7 +117,7 @@ struct NextModuleCall final : CallBlock {
 template <class Entry>
 int TimedNextModule(BOOL(WINAPI* next)(HANDLE, Entry*), HANDLE snapshot, Entry* entry, DWORD limitMs)
 {
-    auto* call = new (std::nothrow) NextModuleCall<Entry>;
+    auto* call = new (NoThrow) NextModuleCall<Entry>;
     if (!call)
         return 0;
     call->next = next;
@@ -201,7 +201,7 @@ void UppercaseAscii(wchar_t* text)
 }
 
 ProcessList::ProcessList()
-    : records(new (std::nothrow) ProcessRecord[InitialCapacity]),
+    : records(new (NoThrow) ProcessRecord[InitialCapacity]),
       count(0),
       family(NT5Plus),
       gap(GapNone),
@@ -262,7 +262,7 @@ bool ProcessList::SizeRecords(DWORD n)
     if (n > capacity || !records) {
         ReleaseRecords();
         const DWORD size = n > capacity ? n : capacity;
-        records = new (std::nothrow) ProcessRecord[size];
+        records = new (NoThrow) ProcessRecord[size];
         if (!records)
             return false;
         capacity = size;
@@ -300,7 +300,7 @@ int ProcessList::Refresh()
 
 HANDLE ProcessList::TimedModuleSnapshot(DWORD processId)
 {
-    auto* call = new (std::nothrow) SnapshotCall;
+    auto* call = new (NoThrow) SnapshotCall;
     if (!call)
         return INVALID_HANDLE_VALUE;
     call->create = api.CreateToolhelp32Snapshot;
@@ -343,7 +343,7 @@ bool ProcessList::WalkModules(DWORD processId, ProcessRecord& record)
     if (k == 0)
         return true;
 
-    record.modules = new (std::nothrow) ModuleRecord[k]();
+    record.modules = new (NoThrow) ModuleRecord[k]();
     if (!record.modules)
         return false;
 
@@ -468,7 +468,7 @@ DWORD ProcessList::QueryThreadCount(DWORD processId)
         const size_t bytes = expected * BytesPerExpectedProcess;
         if (bytes > MaxQueryBytes)
             return 0;
-        std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bytes]);
+        UniquePtr<unsigned char[]> buffer(new (NoThrow) unsigned char[bytes]);
         if (!buffer)
             return 0;
         const LONG status = api.NtQuerySystemInformation(SystemProcessInformationClass, buffer.get(),
@@ -498,7 +498,7 @@ DWORD ProcessList::QueryThreadCount(DWORD processId)
 
 int ProcessList::RefreshNt4()
 {
-    std::unique_ptr<DWORD[]> ids(new (std::nothrow) DWORD[MaxNt4Processes]);
+    UniquePtr<DWORD[]> ids(new (NoThrow) DWORD[MaxNt4Processes]);
     if (!ids)
         return 0;
     DWORD bytes = 0;
@@ -525,7 +525,7 @@ int ProcessList::RefreshNt4()
         DWORD k = needed / sizeof(HMODULE);
         if (k == 0)
             continue;
-        std::unique_ptr<HMODULE[]> handles(new (std::nothrow) HMODULE[k]);
+        UniquePtr<HMODULE[]> handles(new (NoThrow) HMODULE[k]);
         if (!handles) {
             AbandonRefresh();
             return 0;
@@ -538,7 +538,7 @@ int ProcessList::RefreshNt4()
         if (k == 0)
             continue;
 
-        record.modules = new (std::nothrow) ModuleRecord[k]();
+        record.modules = new (NoThrow) ModuleRecord[k]();
         if (!record.modules) {
             AbandonRefresh();
             return 0;

@@ -2,10 +2,10 @@
 
 #include "FileSystem.h"
 #include "Handle.h"
+#include "Strings.h"
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -28,11 +28,13 @@ constexpr size_t MaxDosName = 8 + 1 + 3;
 // character has no OEM form, for which CharToOemA puts a look-alike or '?'
 // that would name another file or none, or when the path is not one that
 // MS-DOS reaches.
-bool DosPathOf(const char* shortPath, std::string& dosPath)
+bool DosPathOf(const char* shortPath, AString& dosPath)
 {
     const size_t length = std::strlen(shortPath);
-    std::string oem(length + 1, '\0');
-    std::string back(length + 1, '\0');
+    AString oem(length + 1, '\0');
+    AString back(length + 1, '\0');
+    if (oem.failed() || back.failed())
+        return false;
     CharToOemA(shortPath, &oem[0]);
     OemToCharA(oem.c_str(), &back[0]);
     if (std::strcmp(back.c_str(), shortPath) != 0 || std::strlen(oem.c_str()) != length)
@@ -56,23 +58,27 @@ bool DosPathOf(const char* shortPath, std::string& dosPath)
     if (folder > MaxDosFolder || length - folder - 1 > MaxDosName)
         return false;
     dosPath = oem;
-    return true;
+    return !dosPath.failed();
 }
 
-bool ReadWhole(HANDLE file, std::string& text)
+bool ReadWhole(HANDLE file, AString& text)
 {
     DWORD high = 0;
     const DWORD size = GetFileSize(file, &high);
     if (size == INVALID_FILE_SIZE || high != 0 || size > MaxWininitBytes)
         return false;
     text.resize(size);
+    if (text.failed())
+        return false;
     DWORD read = 0;
     return size == 0 || (ReadFile(file, &text[0], size, &read, nullptr) && read == size);
 }
 
 // The file made anew with these bytes, on the disk when this returns true.
-bool WriteWholeFile(const RuntimeApi& api, const std::string& path, const std::string& bytes)
+bool WriteWholeFile(const RuntimeApi& api, const AString& path, const AString& bytes)
 {
+    if (path.failed() || bytes.failed())
+        return false;
     FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
     if (!file)
@@ -83,39 +89,39 @@ bool WriteWholeFile(const RuntimeApi& api, const std::string& path, const std::s
            FlushFileBuffers(file.Get());
 }
 
-bool Exists(const std::string& path)
+bool Exists(const AString& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // A copy renamed from a read-only WININIT.INI is read-only too.
-bool DeleteAnyway(const std::string& path)
+bool DeleteAnyway(const AString& path)
 {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     return DeleteFileA(path.c_str()) != FALSE;
 }
 
 // The new WININIT.INI with the attributes of the one it replaced.
-void KeepAttributes(const std::string& path, DWORD attributes)
+void KeepAttributes(const AString& path, DWORD attributes)
 {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & ~FILE_ATTRIBUTE_ARCHIVE) != 0)
         SetFileAttributesA(path.c_str(), attributes);
 }
 
-std::string Trimmed(const std::string& line)
+AString Trimmed(const AString& line)
 {
     static const char Blanks[] = " \t\r\n";
     const size_t first = line.find_first_not_of(Blanks);
-    if (first == std::string::npos)
-        return std::string();
+    if (first == AString::npos)
+        return line.substr(0, 0);
     const size_t last = line.find_last_not_of(Blanks);
     return line.substr(first, last - first + 1);
 }
 
 // Case-insensitive in ASCII only: a double-byte character stays as it is.
-bool SameText(const std::string& a, const std::string& b)
+bool SameText(const AString& a, const char* b)
 {
-    if (a.size() != b.size())
+    if (a.size() != AString::Length(b))
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]);
@@ -130,12 +136,16 @@ bool SameText(const std::string& a, const std::string& b)
     return true;
 }
 
+enum class RenameLine { Added, Present, NoMemory };
+
 // The text with the line added after the last line of the [rename] section
-// that is not blank, or at the end with a new section. False when the
+// that is not blank, or at the end with a new section; Present when the
 // section holds the line already.
-bool WithRenameLine(const std::string& text, const std::string& wanted, std::string& updated)
+RenameLine WithRenameLine(const AString& text, const AString& wanted, AString& updated)
 {
-    size_t insertAt = std::string::npos;
+    if (text.failed() || wanted.failed())
+        return RenameLine::NoMemory;
+    size_t insertAt = AString::npos;
     bool inRename = false;
     // A DOS editor may end the file with Ctrl-Z, where a reader stops: what
     // follows it is never read, and nothing is added there.
@@ -143,27 +153,29 @@ bool WithRenameLine(const std::string& text, const std::string& wanted, std::str
     // A line ends with CR LF, LF or CR alone.
     for (size_t start = 0; start < readable;) {
         size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos || end >= readable)
+        if (end == AString::npos || end >= readable)
             end = readable;
         else if (text[end] == '\r' && end + 1 < readable && text[end + 1] == '\n')
             end += 2;
         else
             end += 1;
-        const std::string line = Trimmed(text.substr(start, end - start));
+        const AString line = Trimmed(text.substr(start, end - start));
+        if (line.failed())
+            return RenameLine::NoMemory;
         if (!line.empty() && line[0] == '[') {
             inRename = SameText(line, "[rename]");
             if (inRename)
                 insertAt = end;
         } else if (inRename && !line.empty()) {
-            if (SameText(line, wanted))
-                return false;
+            if (SameText(line, wanted.c_str()))
+                return RenameLine::Present;
             insertAt = end;
         }
         start = end;
     }
 
-    std::string addition;
-    if (insertAt == std::string::npos) {
+    AString addition;
+    if (insertAt == AString::npos) {
         insertAt = readable;
         addition = "[rename]\r\n";
     }
@@ -172,9 +184,12 @@ bool WithRenameLine(const std::string& text, const std::string& wanted, std::str
     // one: a blank line is better than two lines joined.
     if (insertAt > 0 && text[insertAt - 1] != '\n')
         addition.insert(0, "\r\n");
-    addition += wanted + "\r\n";
-    updated = text.substr(0, insertAt) + addition + text.substr(insertAt);
-    return true;
+    addition += wanted;
+    addition += "\r\n";
+    updated = text.substr(0, insertAt);
+    updated += addition;
+    updated += text.substr(insertAt);
+    return updated.failed() ? RenameLine::NoMemory : RenameLine::Added;
 }
 
 // The Windows 95 family has no rename that replaces a file. WININIT.INI is
@@ -184,8 +199,8 @@ bool WithRenameLine(const std::string& text, const std::string& wanted, std::str
 // these names behind; a start in between runs WININIT.EXE on what
 // WININIT.INI holds then, and renames it. This finishes what such a cut
 // left: true when it is done.
-bool FinishInterruptedReplace(const RuntimeApi& api, const std::string& wininit, const std::string& fresh,
-                              const std::string& old)
+bool FinishInterruptedReplace(const RuntimeApi& api, const AString& wininit, const AString& fresh,
+                              const AString& old)
 {
     const bool haveOld = Exists(old);
     const bool haveFresh = Exists(fresh);
@@ -212,11 +227,13 @@ bool FinishInterruptedReplace(const RuntimeApi& api, const std::string& wininit,
 
 bool AddWininitDeletion(const RuntimeApi& api, const char* wininitPath, const char* dosPath)
 {
-    const std::string wininit = wininitPath;
+    const AString wininit = wininitPath;
     const size_t slash = wininit.find_last_of('\\');
-    const std::string folder = slash == std::string::npos ? std::string() : wininit.substr(0, slash + 1);
-    const std::string fresh = folder + "TAVOKWI.NEW";
-    const std::string old = folder + "TAVOKWI.OLD";
+    const AString folder = slash == AString::npos ? AString() : wininit.substr(0, slash + 1);
+    const AString fresh = folder + "TAVOKWI.NEW";
+    const AString old = folder + "TAVOKWI.OLD";
+    if (wininit.failed() || fresh.failed() || old.failed())
+        return false;
 
     // The system keeps a cached copy of a profile file, which another
     // program's WritePrivateProfileString may have changed: written out
@@ -235,13 +252,16 @@ bool AddWininitDeletion(const RuntimeApi& api, const char* wininitPath, const ch
     if (!existed && GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
     const DWORD attributes = existed ? GetFileAttributesA(wininitPath) : INVALID_FILE_ATTRIBUTES;
-    std::string text;
+    AString text;
     if (existed && !ReadWhole(file.Get(), text))
         return false;
 
-    std::string updated;
-    if (!WithRenameLine(text, std::string("NUL=") + dosPath, updated))
+    AString updated;
+    const RenameLine edit = WithRenameLine(text, AString("NUL=") + dosPath, updated);
+    if (edit == RenameLine::Present)
         return true;
+    if (edit == RenameLine::NoMemory)
+        return false;
     if (!WriteWholeFile(api, fresh, updated)) {
         DeleteFileA(fresh.c_str());
         return false;
@@ -291,14 +311,15 @@ bool ReadsAsItself(const wchar_t* path)
 {
     wchar_t full[MAX_PATH] = {};
     const DWORD fullLength = GetFullPathNameW(path, MAX_PATH, full, nullptr);
-    return fullLength > 0 && fullLength < MAX_PATH && std::wstring(full, fullLength) == path;
+    return fullLength > 0 && fullLength < MAX_PATH && WString::Length(path) == fullLength &&
+           std::memcmp(full, path, fullLength * sizeof *path) == 0;
 }
 
 // Windows 2000 takes no \\?\ path with MOVEFILE_DELAY_UNTIL_REBOOT (the
 // MoveFileEx reference of that time), and NT 4.0, of older code, is given
 // the same: the plain path where it reads as itself, else the short path,
 // else none (empty).
-std::wstring PathForOlderNt(const wchar_t* path)
+WString PathForOlderNt(const wchar_t* path)
 {
     const wchar_t* plain = PlainPath(path);
     if (ReadsAsItself(plain))
@@ -306,14 +327,14 @@ std::wstring PathForOlderNt(const wchar_t* path)
     wchar_t shortPath[MAX_PATH + 4] = {};
     const DWORD length = GetShortPathNameW(ExtendedPath(plain).c_str(), shortPath, MAX_PATH + 4);
     if (length == 0 || length >= MAX_PATH + 4)
-        return std::wstring();
+        return WString();
     const wchar_t* shortPlain = PlainPath(shortPath);
-    return ReadsAsItself(shortPlain) ? std::wstring(shortPlain) : std::wstring();
+    return ReadsAsItself(shortPlain) ? WString(shortPlain) : WString();
 }
 
 // Whether the path opens the very file of the handle: the name a system
 // gives may not be the file's own (Wine's drops a trailing space).
-bool NamesFile(const RuntimeApi& api, const std::wstring& path, HANDLE file)
+bool NamesFile(const RuntimeApi& api, const WString& path, HANDLE file)
 {
     BY_HANDLE_FILE_INFORMATION expected = {};
     if (!api.GetFileInformationByHandle || !api.GetFileInformationByHandle(file, &expected))
@@ -328,14 +349,17 @@ bool NamesFile(const RuntimeApi& api, const std::wstring& path, HANDLE file)
 
 // The path the open file has now, with its volume's drive letter, where it
 // names that file.
-bool FinalPathOf(const RuntimeApi& api, HANDLE file, std::wstring& path)
+bool FinalPathOf(const RuntimeApi& api, HANDLE file, WString& path)
 {
     if (!api.GetFinalPathNameByHandleW)
         return false;
     constexpr DWORD VolumeNameDos = 0;
     DWORD size = MAX_PATH;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        path.assign(size, L'\0');
+        path.clear();
+        path.resize(size);
+        if (path.failed())
+            return false;
         const DWORD length = api.GetFinalPathNameByHandleW(file, &path[0], size, VolumeNameDos);
         if (length == 0)
             return false;
@@ -349,11 +373,11 @@ bool FinalPathOf(const RuntimeApi& api, HANDLE file, std::wstring& path)
 }
 
 // The first string QueryDosDevice gives for a device name; empty when none.
-std::wstring DeviceTarget(const RuntimeApi& api, const std::wstring& device)
+WString DeviceTarget(const RuntimeApi& api, const WString& device)
 {
     wchar_t target[MAX_PATH + 8] = {};
     if (!api.QueryDosDeviceW || api.QueryDosDeviceW(device.c_str(), target, MAX_PATH + 8) == 0)
-        return std::wstring();
+        return WString();
     target[MAX_PATH + 7] = L'\0';
     return target;
 }
@@ -363,23 +387,23 @@ std::wstring DeviceTarget(const RuntimeApi& api, const std::wstring& device)
 // this session alone is replaced by a global letter of the same device.
 // Empty when no such letter names it. Where the system cannot say, the
 // path as it is.
-std::wstring PathForEverySession(const RuntimeApi& api, const wchar_t* path)
+WString PathForEverySession(const RuntimeApi& api, const wchar_t* path)
 {
-    std::wstring current = path;
+    WString current = path;
     static const wchar_t SubstPrefix[] = L"\\??\\";
     // A SUBST letter may name a folder on another SUBST letter.
     for (int depth = 0; depth < 8; ++depth) {
         const wchar_t letter = static_cast<wchar_t>(current[0] | 0x20);
         if (current.size() < 2 || current[1] != L':' || letter < L'a' || letter > L'z')
             return current;
-        const std::wstring drive = current.substr(0, 2);
-        const std::wstring own = DeviceTarget(api, drive);
+        const WString drive = current.substr(0, 2);
+        const WString own = DeviceTarget(api, drive);
         if (own.empty())
             return current;
-        if (own.compare(0, 4, SubstPrefix) == 0 && own.size() >= 6 && own[5] == L':') {
-            std::wstring folder = own.substr(4);
+        if (own.substr(0, 4) == SubstPrefix && own.size() >= 6 && own[5] == L':') {
+            WString folder = own.substr(4);
             while (!folder.empty() && folder.back() == L'\\')
-                folder.pop_back();
+                folder.resize(folder.size() - 1);
             current = folder + current.substr(2);
             continue;
         }
@@ -390,14 +414,14 @@ std::wstring PathForEverySession(const RuntimeApi& api, const wchar_t* path)
         bool anyGlobal = false;
         for (wchar_t other = L'A'; other <= L'Z'; ++other) {
             const wchar_t otherDrive[3] = {other, L':', L'\0'};
-            const std::wstring global = DeviceTarget(api, std::wstring(L"Global\\") + otherDrive);
+            const WString global = DeviceTarget(api, WString(L"Global\\") + otherDrive);
             if (global == own)
                 return otherDrive + current.substr(2);
             anyGlobal = anyGlobal || !global.empty();
         }
-        return anyGlobal ? std::wstring() : current;
+        return anyGlobal ? WString() : current;
     }
-    return std::wstring();
+    return WString();
 }
 
 }  // namespace
@@ -410,7 +434,7 @@ bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path, HANDL
             return false;
         return ScheduleWininitDeletion(api, AnsiFromWide(path).c_str());
     }
-    std::wstring target;
+    WString target;
     if (VersionNumber(version) >= 600 && examined != INVALID_HANDLE_VALUE) {
         if (!FinalPathOf(api, examined, target))
             return false;
@@ -434,17 +458,19 @@ bool ScheduleWininitDeletion(const RuntimeApi& api, const char* path)
     const DWORD shortLength = api.GetShortPathNameA(path, shortPath, MAX_PATH);
     if (shortLength == 0 || shortLength >= MAX_PATH)
         return false;
-    std::string dosPath;
+    AString dosPath;
     if (!DosPathOf(shortPath, dosPath))
         return false;
     char windows[MAX_PATH] = {};
     const UINT windowsLength = api.GetWindowsDirectoryA(windows, MAX_PATH);
     if (windowsLength == 0 || windowsLength >= MAX_PATH)
         return false;
-    std::string wininit(windows, windowsLength);
-    if (wininit.back() != '\\')
+    AString wininit(windows, windowsLength);
+    if (!wininit.empty() && wininit.back() != '\\')
         wininit += '\\';
     wininit += "WININIT.INI";
+    if (wininit.failed())
+        return false;
     return AddWininitDeletion(api, wininit.c_str(), dosPath.c_str());
 }
 

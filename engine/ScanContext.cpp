@@ -5,7 +5,6 @@
 
 #include <commctrl.h>
 
-#include <string>
 
 LanguageIndex LanguageIndexFromLangId(LANGID id)
 {
@@ -71,7 +70,7 @@ void ScanContext::AddResultRow(const wchar_t* path, const char* name, const char
 {
     int index;
     if (OnWindows9x()) {
-        std::string ansiPath = AnsiFromWide(path);
+        AString ansiPath = AnsiFromWide(path);
         LVITEMA row = {};
         row.mask = LVIF_TEXT;
         row.iItem = static_cast<int>(rowCount);

@@ -3,6 +3,7 @@
 #include "AboutDialog.h"
 #include "App.h"
 #include "LinkStatic.h"
+#include "Memory.h"
 #include "MemAndFileWalker.h"
 #include "Resource.h"
 #include "ScanContext.h"
@@ -10,7 +11,8 @@
 
 #include <commctrl.h>
 
-#include <new>
+#include <initializer_list>
+
 
 HINSTANCE AppInstance = nullptr;
 HWND SharedTooltip = nullptr;
@@ -142,7 +144,7 @@ BOOL InitMainDialog(HWND dialog)
                  reinterpret_cast<LPARAM>(LoadIconA(AppInstance, MAKEINTRESOURCEA(IDI_APP))));
 
     HWND list = GetDlgItem(dialog, IDC_RESULTS);
-    auto* context = new (std::nothrow)
+    auto* context = new (NoThrow)
         ScanContext(GetDlgItem(dialog, IDC_PROGRESS), GetDlgItem(dialog, IDC_STATUS), list);
     if (!context) {
         // Every command needs the context; without one the tool cannot work.

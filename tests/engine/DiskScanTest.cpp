@@ -3,6 +3,7 @@
 #include "FileSystem.h"
 #include "Handle.h"
 #include "MemAndFileWalker.h"
+#include "NoMemory.h"
 #include "RecordingWalker.h"
 #include "Reference.h"
 #include "RuntimeApi.h"
@@ -451,7 +452,7 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
         shortNames.push_back(L"level" + std::wstring(1, static_cast<wchar_t>(L'a' + i % 26)) + L"00");
     const std::wstring plain = Widen(tree.WriteFile("held\\in-use.exe", infection.bytes));
     const std::wstring evasive = L"\\\\?\\" + wideRoot + L"\\held\\trailing.exe ";
-    TempTree::WriteFileAt(AnsiFromWide(evasive.c_str()), infection.bytes);
+    TempTree::WriteFileAt(AnsiFromWide(evasive.c_str()).c_str(), infection.bytes);
     const std::wstring longDeep = PlantDeep(wideRoot, longNames, infection.bytes) + L"\\deep.exe";
     const std::wstring deepest = PlantDeep(wideRoot, shortNames, infection.bytes) + L"\\deep.exe";
     std::vector<HANDLE> holders;
@@ -465,7 +466,7 @@ TEST(DiskScan, ADeletionAtRestartIsRegisteredOnlyWhereItWillBeCarriedOut)
     const std::wstring cdRoot = L"R:\\tavok-" + std::to_wstring(GetCurrentProcessId());
     const std::wstring onCd = cdRoot + L"\\in-use.exe";
     CreateDirectoryW(cdRoot.c_str(), nullptr);
-    TempTree::WriteFileAt(AnsiFromWide(onCd.c_str()), infection.bytes);
+    TempTree::WriteFileAt(AnsiFromWide(onCd.c_str()).c_str(), infection.bytes);
     holders.push_back(CreateFileW(onCd.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_NE(holders.back(), INVALID_HANDLE_VALUE);
     auto shortPathOf = [](const std::wstring& path) {
@@ -607,7 +608,7 @@ TEST(DiskScan, FilesOfNoSignatureSizeAreNeverOpened)
     RecordingWalker walker(&host.Context(), infection.Set());
     walker.examineFiles = true;
     walker.openFile = [](const RuntimeApi& api, const wchar_t* path) {
-        opened.push_back(AnsiFromWide(PlainPath(path)));
+        opened.push_back(AnsiFromWide(PlainPath(path)).c_str());
         return OpenForExamination(api, path);
     };
     host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
@@ -658,7 +659,7 @@ TEST(DiskScan, StatusLineShowsEveryHundredthFileWithItsWholePath)
         EXPECT_EQ(walker.infected, 0u);
         ASSERT_EQ(report.statusTexts.size(), 2u);
         const std::wstring shown = (fromMemory ? L"100 Memory>>" : L"100 ") + longPath;
-        EXPECT_EQ(report.statusTexts[1], AnsiFromWide(shown.c_str()));
+        EXPECT_EQ(report.statusTexts[1], std::string(AnsiFromWide(shown.c_str()).c_str()));
         EXPECT_EQ(WindowTextW(host.statusLine), shown);
     }
 }
@@ -756,6 +757,46 @@ std::string Exact(const std::string& path)
 
 }  // namespace
 
+TEST(DiskScan, RunningOutOfMemoryEndsTheWalkAndNamesNoOtherFile)
+{
+    // A path that could not grow names no file: never its folder or a part
+    // of the name, which a partial append would leave.
+    TempTree tree;
+    Infection infection;
+    for (int i = 0; i < 12; ++i)
+        tree.WriteFile("d" + std::to_string(i % 3) + "\\e" + std::to_string(i % 2) + "\\file" + std::to_string(i) + ".exe",
+                       infection.bytes.size(), i);
+    const std::wstring root = Widen(tree.Root());
+    for (const bool windows95 : {false, true}) {
+        SCOPED_TRACE(windows95 ? "Windows 95 family" : "NT family");
+        const ApiOverride family(windows95 ? Windows95Family : nullptr);
+        ScanHost host;
+        std::vector<std::wstring> files;
+        {
+            RecordingWalker walker(&host.Context(), infection.Set());
+            host.Run([&](ScanContext&) { walker.ScanDirectory(root.c_str()); });
+            files = walker.wideDiskPaths;
+        }
+        ASSERT_EQ(files.size(), 12u);
+        bool refused = true;
+        for (LONG allowed = 0; refused; ++allowed) {
+            RecordingWalker walker(&host.Context(), infection.Set());
+            walker.examineFiles = true;
+            host.Run([&](ScanContext&) {
+                const NoMemoryAfter noMemory(allowed);
+                walker.ScanDirectory(root.c_str());
+                refused = NoMemoryAfter::Refused();
+            });
+            for (const std::wstring& path : walker.wideDiskPaths)
+                EXPECT_TRUE(path.empty() || std::find(files.begin(), files.end(), path) != files.end())
+                    << allowed << ": " << AnsiFromWide(path.c_str()).c_str();
+            EXPECT_EQ(walker.infected, 0u);
+            ASSERT_LT(allowed, 5000);
+        }
+        EXPECT_EQ(CountFiles(tree.Root()), 12u);
+    }
+}
+
 TEST(DiskScan, EvasiveNamesAreExaminedAsThemselvesOrLeftAlone)
 {
     // Copies whose names path handling reads as another file (a trailing
@@ -785,7 +826,7 @@ TEST(DiskScan, EvasiveNamesAreExaminedAsThemselvesOrLeftAlone)
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
         walker.openFile = [](const RuntimeApi& api, const wchar_t* path) {
-            opened.push_back(AnsiFromWide(path));
+            opened.push_back(AnsiFromWide(path).c_str());
             return OpenForExamination(api, path);
         };
         const ScanReport report = host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
@@ -1555,7 +1596,7 @@ TEST(DiskScanLocalized, FoldersOfNamesNoCodePageSpellsAreWalked)
     for (const std::wstring& name : names) {
         const std::wstring copy = Widen(root) + L"\\" + name + L"\\";
         EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const std::wstring& row) { return row.rfind(copy, 0) == 0; }))
-            << AnsiFromWide(name.c_str());
+            << AnsiFromWide(name.c_str()).c_str();
     }
 }
 

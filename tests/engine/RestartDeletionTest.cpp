@@ -3,6 +3,7 @@
 // devices.
 #include "FileFind.h"
 #include "FileSystem.h"
+#include "NoMemory.h"
 #include "RestartDeletion.h"
 #include "RuntimeApi.h"
 #include "TempTree.h"
@@ -193,6 +194,32 @@ TEST(RestartDeletion, AWriteThatFailsHalfwayLeavesEveryLineThere)
     }
 }
 
+TEST(RestartDeletion, RunningOutOfMemoryAnywhereLeavesEveryLineThere)
+{
+    // Out of memory at each allocation in turn: the file is either as it
+    // was or has the line added, never cut short.
+    Windows95Folder folder;
+    TempTree::WriteFileAt(folder.wininit, Before);
+    for (LONG allowed = 0;; ++allowed) {
+        bool added;
+        bool refused;
+        {
+            const NoMemoryAfter noMemory(allowed);
+            added = AddWininitDeletion(folder.api, folder.wininit.c_str(), "C:\\WORM.EXE");
+            refused = NoMemoryAfter::Refused();
+        }
+        EXPECT_TRUE(folder.NothingLeftBeside()) << allowed;
+        if (!added) {
+            EXPECT_EQ(folder.Wininit(), Before) << allowed;
+            ASSERT_TRUE(refused);
+            continue;
+        }
+        EXPECT_EQ(folder.Wininit(), std::string(Before) + "NUL=C:\\WORM.EXE\r\n") << allowed;
+        EXPECT_FALSE(refused);
+        break;
+    }
+}
+
 TEST(RestartDeletion, ARenameThatFailsLeavesEveryLineThere)
 {
     // The old file is renamed away (call 0), the new one put in its place
@@ -351,8 +378,8 @@ TEST(RestartDeletion, BeforeVistaALetterOfOneLogonSessionIsRegisteredByALetterOf
     };
     for (const auto& c : cases) {
         lastRegistered.clear();
-        EXPECT_EQ(ScheduleDeletionAtRestart(api, c.path), c.registered != nullptr) << AnsiFromWide(c.path);
-        EXPECT_EQ(lastRegistered, c.registered ? c.registered : L"") << AnsiFromWide(c.path);
+        EXPECT_EQ(ScheduleDeletionAtRestart(api, c.path), c.registered != nullptr) << AnsiFromWide(c.path).c_str();
+        EXPECT_EQ(lastRegistered, c.registered ? c.registered : L"") << AnsiFromWide(c.path).c_str();
     }
 }
 

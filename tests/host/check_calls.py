@@ -20,8 +20,8 @@ Windows 95 family Wine's Process32First gives bare file names where real
 Windows 95 gives full paths, and the memory pass drops such entries: there
 it examines no module, so the summary counts only the disk pass's files,
 though every module snapshot is still taken (and its calls judged). In the
-program every call from inside its image is judged, the static runtime's
-included; in the engine tests only calls from the engine's own functions,
+program every call from inside its image is judged (it links no runtime
+library of the compiler: every call is its own); in the engine tests only calls from the engine's own functions,
 whose addresses the link map gives. WINEPREFIX names the prefix.
 """
 import argparse

@@ -24,7 +24,7 @@ public:
                const wchar_t* shownPath = nullptr) override
     {
         const wchar_t* wideShown = shownPath ? shownPath : path;
-        const std::string shown = AnsiFromWide(wideShown);
+        const std::string shown = AnsiFromWide(wideShown).c_str();
         visits.push_back({fromMemory, shown});
         (fromMemory ? memoryPaths : diskPaths).push_back(shown);
         if (!fromMemory)

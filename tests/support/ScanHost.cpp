@@ -150,7 +150,7 @@ LRESULT CALLBACK ScanHost::StatusProc(HWND hwnd, UINT message, WPARAM wParam, LP
 {
     ScanHost* host = HostOf(hwnd);
     if (message == WM_SETTEXT && host->current_)
-        host->current_->statusTexts.push_back(AnsiFromWide(reinterpret_cast<const wchar_t*>(lParam)));
+        host->current_->statusTexts.push_back(AnsiFromWide(reinterpret_cast<const wchar_t*>(lParam)).c_str());
     return CallWindowProcW(host->statusPrevious_, hwnd, message, wParam, lParam);
 }
 
