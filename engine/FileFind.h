@@ -14,6 +14,32 @@
 #include <cstddef>
 #include <string>
 
+// A 32-bit process on 64-bit Windows sees SysWOW64 where System32 is, so the
+// scan would never reach the real System32 and would remove the wrong file
+// of a System32 path. Redirection is turned off on this thread only around
+// the scan's own calls on paths: DLL loading depends on it too, and a hook
+// DLL loaded while a window message is sent must come from the right folder.
+class RedirectionOff {
+public:
+    explicit RedirectionOff(const RuntimeApi& api) : api_(api)
+    {
+        if (api_.Wow64DisableWow64FsRedirection && api_.Wow64RevertWow64FsRedirection)
+            off_ = api_.Wow64DisableWow64FsRedirection(&previous_) != FALSE;
+    }
+    ~RedirectionOff()
+    {
+        if (off_)
+            api_.Wow64RevertWow64FsRedirection(previous_);
+    }
+    RedirectionOff(const RedirectionOff&) = delete;
+    RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+private:
+    const RuntimeApi& api_;
+    PVOID previous_ = nullptr;
+    bool off_ = false;
+};
+
 enum class EntryKind { Skipped, File, Folder };
 
 // "." and "..", and reparse points that lead elsewhere, are skipped: a tag
@@ -55,9 +81,9 @@ bool HoldsReservedCharacter(const char* name);
 
 // On the NT family: one folder's listing through the wide functions. Where
 // basicInfo is set (Windows 7 and later) it asks for no short names and
-// for large fetches, which Microsoft documents as faster; a system that
-// refuses them gets the plain FindFirstFileW, and basicInfo is cleared for
-// the rest of the walk.
+// for large fetches, which Microsoft documents as faster; where that is
+// refused for any reason but an empty, missing or denied folder, the plain
+// FindFirstFileW lists it, and basicInfo is cleared for the rest of the walk.
 class WideFolderListing {
 public:
     WideFolderListing(const RuntimeApi& api, bool& basicInfo) : api_(api), basicInfo_(basicInfo) {}

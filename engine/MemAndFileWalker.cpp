@@ -68,32 +68,6 @@ bool IsUsbVolume(char letter)
 
 namespace {
 
-// A 32-bit process on 64-bit Windows sees SysWOW64 where System32 is, so the
-// scan would never reach the real System32 and would remove the wrong file
-// of a System32 path. Redirection is turned off on this thread only around
-// the scan's own calls on paths: DLL loading depends on it too, and a hook
-// DLL loaded while a window message is sent must come from the right folder.
-class RedirectionOff {
-public:
-    explicit RedirectionOff(const RuntimeApi& api) : api_(api)
-    {
-        if (api_.Wow64DisableWow64FsRedirection && api_.Wow64RevertWow64FsRedirection)
-            off_ = api_.Wow64DisableWow64FsRedirection(&previous_) != FALSE;
-    }
-    ~RedirectionOff()
-    {
-        if (off_)
-            api_.Wow64RevertWow64FsRedirection(previous_);
-    }
-    RedirectionOff(const RedirectionOff&) = delete;
-    RedirectionOff& operator=(const RedirectionOff&) = delete;
-
-private:
-    const RuntimeApi& api_;
-    PVOID previous_ = nullptr;
-    bool off_ = false;
-};
-
 // S-1-5-32-544, the Administrators group, as the token holds it.
 const unsigned char AdministratorsSid[16] = {
     SID_REVISION, 2, 0, 0, 0, 0, 0, 5,  // two sub-authorities, SECURITY_NT_AUTHORITY
@@ -285,7 +259,10 @@ ScanOutcome MemAndFileWalker::Remediate(const wchar_t* path)
 
 void MemAndFileWalker::ScanDrives()
 {
-    context->SetProgressRange(0, 23);
+    // One step per letter reaches the end at the last one: a step past the
+    // end would start the bar over. The memory pass leaves it anywhere.
+    context->SetProgressRange(0, lastDrive >= firstDrive ? lastDrive - firstDrive + 1 : 0);
+    context->SetProgressPos(0);
     context->SetProgressStep(1);
     for (char letter = firstDrive; letter <= lastDrive; ++letter) {
         context->StepProgress();
@@ -312,33 +289,112 @@ void MemAndFileWalker::ScanDirectory(const wchar_t* dir)
     WalkFolder(path);
 }
 
+namespace {
+
+// The folders a walk has entered and not yet finished, innermost on top,
+// each with its open listing. They live on the heap, so that no depth a
+// file system allows can exhaust the worker's stack; each level costs one
+// listing, and there are never more levels than the path has backslashes.
+template <class Level>
+class LevelStack {
+public:
+    LevelStack() = default;
+    ~LevelStack()
+    {
+        while (top_)
+            Pop();
+    }
+    LevelStack(const LevelStack&) = delete;
+    LevelStack& operator=(const LevelStack&) = delete;
+
+    Level* Top() const { return top_; }
+    // Takes the level; false when there is none (a failed allocation).
+    bool Push(Level* level)
+    {
+        if (!level)
+            return false;
+        level->parent = top_;
+        top_ = level;
+        return true;
+    }
+    void Pop()
+    {
+        Level* level = top_;
+        top_ = level->parent;
+        delete level;
+    }
+
+private:
+    Level* top_ = nullptr;
+};
+
+struct WideLevel {
+    WideLevel(const RuntimeApi& api, bool& basicInfo, size_t length_) : listing(api, basicInfo), length(length_) {}
+    WideFolderListing listing;
+    size_t length;           // of the folder's path
+    bool entryTaken = false;  // the listing's current entry has been visited
+    WideLevel* parent = nullptr;
+};
+
+struct AnsiLevel {
+    AnsiLevel(const RuntimeApi& api, std::string* dir_, size_t length_, size_t shownLength_)
+        : listing(api), dir(dir_), length(length_), shownLength(shownLength_)
+    {
+    }
+    FolderListing listing;
+    // The string that holds the folder's path in the form the file
+    // functions take: the walk's own, or an outer folder's short path.
+    std::string* dir;
+    size_t length;
+    size_t shownLength;
+    // The folder's short path, made when an entry first needs it; empty
+    // while not made, and when the folder has none.
+    std::string shortDir;
+    size_t shortLength = 0;
+    bool shortDirMade = false;
+    bool entryTaken = false;
+    AnsiLevel* parent = nullptr;
+};
+
+}  // namespace
+
 // path holds the folder on entry and again on return; entries are appended
 // to it in place, so one buffer serves the whole walk. It is the form the
 // wide functions take, a drive path with \\?\ in front; without that
-// prefix it is the path shown.
+// prefix it is the path shown. The walk is depth-first in the order of the
+// listings: a folder is entered the moment its entry is met.
 void MemAndFileWalker::WalkFolder(std::wstring& path)
 {
-    WideFolderListing listing(api_, basicListing_);
-    {
-        RedirectionOff off(api_);
-        if (!listing.First(path))
+    const size_t rootLength = path.size();
+    LevelStack<WideLevel> levels;
+    auto enter = [&]() {
+        if (!levels.Push(new (std::nothrow) WideLevel(api_, basicListing_, path.size())))
             return;
-    }
-    do {
+        RedirectionOff off(api_);
+        if (!levels.Top()->listing.First(path))
+            levels.Pop();
+    };
+    enter();
+    while (WideLevel* level = levels.Top()) {
+        path.resize(level->length);
+        if (level->entryTaken && !level->listing.Next()) {
+            levels.Pop();
+            continue;
+        }
+        level->entryTaken = true;
         if (context->StopRequested())
             break;
-        const WIN32_FIND_DATAW& entry = listing.Entry();
+        const WIN32_FIND_DATAW& entry = level->listing.Entry();
         const EntryKind kind = KindOf(entry);
         if (kind == EntryKind::Skipped)
             continue;
-        const wchar_t* name = listing.ReachableName(path);
+        const wchar_t* name = level->listing.ReachableName(path);
         if (!name)
             continue;
-        const size_t length = path.size();
         path += L'\\';
         path += name;
         if (kind == EntryKind::Folder) {
-            WalkFolder(path);
+            enter();
         } else {
             const unsigned long long size =
                 static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
@@ -347,8 +403,8 @@ void MemAndFileWalker::WalkFolder(std::wstring& path)
                                                                                                   : size;
             OnFile(0, path.c_str(), known, PlainPath(path.c_str()));
         }
-        path.resize(length);
-    } while (listing.Next());
+    }
+    path.resize(rootLength);
 }
 
 // The Windows 95 family's walk, in the ANSI code page. path and shown hold
@@ -356,44 +412,66 @@ void MemAndFileWalker::WalkFolder(std::wstring& path)
 // functions take, shown the folder's own path.
 void MemAndFileWalker::WalkFolder9x(std::string& path, std::string& shown)
 {
-    FolderListing listing(api_);
-    if (!listing.First(path))
-        return;
-    // The folder's short path, made when an entry first needs it.
-    std::string shortDir;
-
-    do {
+    const size_t rootLength = path.size();
+    const size_t shownRootLength = shown.size();
+    LevelStack<AnsiLevel> levels;
+    auto enter = [&](std::string* dir) {
+        if (!levels.Push(new (std::nothrow) AnsiLevel(api_, dir, dir->size(), shown.size())))
+            return;
+        if (!levels.Top()->listing.First(*dir))
+            levels.Pop();
+    };
+    enter(&path);
+    while (AnsiLevel* level = levels.Top()) {
+        std::string& dir = *level->dir;
+        dir.resize(level->length);
+        shown.resize(level->shownLength);
+        if (level->entryTaken && !level->listing.Next()) {
+            levels.Pop();
+            continue;
+        }
+        level->entryTaken = true;
         if (context->StopRequested())
             break;
-        const WIN32_FIND_DATAA& entry = listing.Entry();
+        const WIN32_FIND_DATAA& entry = level->listing.Entry();
         const EntryKind kind = KindOf(entry);
         if (kind == EntryKind::Skipped)
             continue;
-        const EntryRoute route = RouteTo(entry, kind == EntryKind::Folder, path);
+        const EntryRoute route = RouteTo(entry, kind == EntryKind::Folder, dir);
         if (!route.name)
             continue;
-        std::string* base = &path;
+        std::string* base = &dir;
         if (route.form == FolderForm::Short) {
-            if (shortDir.empty())
-                shortDir = ShortPathOf(path);
-            base = &shortDir;
+            if (!level->shortDirMade) {
+                level->shortDirMade = true;
+                // A folder without a short path is reached as it is: no copy
+                // of a long path is kept.
+                std::string shortDir = ShortPathOf(dir);
+                if (shortDir != dir) {
+                    level->shortDir.swap(shortDir);
+                    level->shortLength = level->shortDir.size();
+                }
+            }
+            if (!level->shortDir.empty())
+                base = &level->shortDir;
         }
 
-        const size_t baseLength = base->size();
-        const size_t shownLength = shown.size();
+        // The short path keeps what its last entry appended until now.
+        if (base != &dir)
+            base->resize(level->shortLength);
         *base += '\\';
         *base += route.name;
         shown += '\\';
         shown += route.shownName;
         if (kind == EntryKind::Folder) {
-            WalkFolder9x(*base, shown);
+            enter(base);
         } else {
             const unsigned long long size =
                 static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
             OnFile(0, WideFromAnsi(base->c_str()).c_str(), openEveryFile ? UnknownSize : size,
                    WideFromAnsi(shown.c_str()).c_str());
         }
-        base->resize(baseLength);
-        shown.resize(shownLength);
-    } while (listing.Next());
+    }
+    path.resize(rootLength);
+    shown.resize(shownRootLength);
 }

@@ -1,0 +1,197 @@
+// The disk pass over listings of the test's own, through the run-time
+// table: trees deeper than a stack could walk, and systems that refuse
+// the faster listing.
+#include "FileSystem.h"
+#include "MemAndFileWalker.h"
+#include "RecordingWalker.h"
+#include "RuntimeApi.h"
+#include "ScanHost.h"
+#include "TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Every folder holds one subfolder "folder" until a listing of the next
+// one would pass the longest path there is (32,767 characters with the
+// terminator); the last holds one worm-sized file "w" instead. Some 4,700
+// levels: more than twice what the worker's stack would take in calls.
+struct MadeUpTree {
+    size_t longest = 32766;
+    DWORD basicError = 0;  // how the basic listing is refused; 0: it is not
+    int basicListings = 0;
+    int plainListings = 0;
+    std::vector<std::wstring> opened;
+    std::string empty;  // a real empty folder, listed for the handles
+};
+MadeUpTree tree;
+constexpr DWORD WormSize = 1300;
+const std::string FolderName = "folder";
+
+// The handles are real ones, of an empty folder, for FindClose to take.
+template <class FindData, class Char>
+HANDLE List(const Char* pattern, FindData* entry, HANDLE real)
+{
+    size_t length = 0;
+    while (pattern[length])
+        ++length;
+    const size_t dir = length - 2;  // without "\*"
+    *entry = {};
+    if (dir + 1 + FolderName.size() + 2 <= tree.longest) {
+        std::copy(FolderName.begin(), FolderName.end(), entry->cFileName);
+        entry->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    } else {
+        entry->cFileName[0] = 'w';
+        entry->nFileSizeLow = WormSize;
+    }
+    return real;
+}
+
+HANDLE WINAPI ListPlain(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
+{
+    ++tree.plainListings;
+    return List(pattern, entry, ::FindFirstFileW(Widen(tree.empty + "\\*").c_str(), entry));
+}
+
+HANDLE WINAPI ListBasic(LPCWSTR pattern, FINDEX_INFO_LEVELS, LPVOID entry, FINDEX_SEARCH_OPS, LPVOID, DWORD)
+{
+    ++tree.basicListings;
+    if (tree.basicError) {
+        SetLastError(tree.basicError);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto* data = static_cast<WIN32_FIND_DATAW*>(entry);
+    return List(pattern, data, ::FindFirstFileW(Widen(tree.empty + "\\*").c_str(), data));
+}
+
+HANDLE WINAPI ListAnsi(LPCSTR pattern, LPWIN32_FIND_DATAA entry)
+{
+    ++tree.plainListings;
+    return List(pattern, entry, ::FindFirstFileA((tree.empty + "\\*").c_str(), entry));
+}
+
+BOOL WINAPI NoMoreW(HANDLE, LPWIN32_FIND_DATAW)
+{
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+}
+
+BOOL WINAPI NoMoreA(HANDLE, LPWIN32_FIND_DATAA)
+{
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+}
+
+void MadeUpListing(RuntimeApi& api)
+{
+    api.FindFirstFileW = ListPlain;
+    api.FindNextFileW = NoMoreW;
+    api.FindFirstFileExW = ListBasic;
+    api.FindFirstFileA = ListAnsi;
+    api.FindNextFileA = NoMoreA;
+}
+
+DWORD WINAPI Windows98Version()
+{
+    return 0xC0000A04;
+}
+
+void MadeUpListingOnWindows98(RuntimeApi& api)
+{
+    MadeUpListing(api);
+    api.GetVersion = Windows98Version;
+    api.GetWindowsDirectoryA = TestWindowsFolder;
+}
+
+// Stands in for ordinary imports for as long as it lives.
+class ApiOverride {
+public:
+    explicit ApiOverride(void (*override)(RuntimeApi&)) { RuntimeApiOverride = override; }
+    ~ApiOverride() { RuntimeApiOverride = nullptr; }
+    ApiOverride(const ApiOverride&) = delete;
+    ApiOverride& operator=(const ApiOverride&) = delete;
+};
+
+// The path of the file at the bottom of the made-up C:, as shown, where
+// the listings take it with prefix characters in front (\\?\ or none).
+std::wstring Bottom(size_t prefix)
+{
+    std::wstring path = L"C:";
+    while (prefix + path.size() + 1 + FolderName.size() + 2 <= tree.longest)
+        path += L"\\" + Widen(FolderName);
+    return path + L"\\w";
+}
+
+}  // namespace
+
+TEST(DriveWalk, AListingAsDeepAsPathsGoEndsWithTheSummaryOnBothFamilies)
+{
+    TempTree folder;
+    for (const bool windows98 : {false, true}) {
+        SCOPED_TRACE(windows98 ? "Windows 98" : "NT family");
+        tree = MadeUpTree();
+        tree.empty = folder.Root();
+        const ApiOverride fake(windows98 ? MadeUpListingOnWindows98 : MadeUpListing);
+        ScanHost host;
+        RecordingWalker walker(&host.Context(), ProductSignatures);
+        walker.firstDrive = walker.lastDrive = 'C';
+        walker.isUsbVolume = [](char) { return false; };
+        const ScanReport report = host.Run([&](ScanContext&) { walker.RunScan(); }, 120000);
+        EXPECT_TRUE(report.summaryShown);
+        ASSERT_EQ(walker.wideDiskPaths.size(), 1u);
+        // The Windows 95 family lists without \\?\, so it may go deeper.
+        const std::wstring expected = Bottom(windows98 ? 0 : 4);
+        EXPECT_EQ(walker.wideDiskPaths[0].size(), expected.size());
+        EXPECT_EQ(walker.wideDiskPaths[0], expected);
+        EXPECT_GT(tree.plainListings + tree.basicListings, 4600);
+    }
+}
+
+TEST(DriveWalk, ABasicListingRefusedForAnyReasonButNothingThereListsPlainly)
+{
+    const struct {
+        DWORD error;
+        bool listedAgain;
+    } cases[] = {
+        {ERROR_NOT_SUPPORTED, true}, {ERROR_INVALID_FUNCTION, true}, {ERROR_INVALID_PARAMETER, true},
+        {ERROR_FILE_NOT_FOUND, false}, {ERROR_PATH_NOT_FOUND, false}, {ERROR_ACCESS_DENIED, false},
+    };
+    const ApiOverride fake(MadeUpListing);
+    TempTree folder;
+    for (const auto& c : cases) {
+        for (const size_t longest : {size_t(0), size_t(22)}) {
+            SCOPED_TRACE(testing::Message() << "error " << c.error << ", longest " << longest);
+            tree = MadeUpTree();
+            tree.empty = folder.Root();
+            tree.longest = longest;  // 0: the root holds the file; 22: two folders above it
+            tree.basicError = c.error;
+            ScanHost host;
+            static std::vector<std::wstring>* opened;
+            opened = &tree.opened;
+            RecordingWalker walker(&host.Context(), ProductSignatures);
+            walker.examineFiles = true;
+            walker.matchFile = [](const wchar_t* path, const SignatureSet&) {
+                opened->push_back(path);
+                return 0;
+            };
+            walker.firstDrive = walker.lastDrive = 'C';
+            walker.isUsbVolume = [](char) { return false; };
+            host.Run([&](ScanContext&) { walker.ScanDrives(); });
+            // Windows 7 and later ask for the basic listing; once refused,
+            // that drive is listed plainly.
+            EXPECT_EQ(tree.basicListings, 1);
+            const std::wstring bottom = longest ? L"\\\\?\\C:\\folder\\folder\\w" : L"\\\\?\\C:\\w";
+            if (c.listedAgain) {
+                EXPECT_EQ(tree.plainListings, longest ? 3 : 1);
+                EXPECT_EQ(tree.opened, std::vector<std::wstring>{bottom});
+            } else {
+                EXPECT_EQ(tree.plainListings, 0);
+                EXPECT_TRUE(tree.opened.empty());
+            }
+        }
+    }
+}
