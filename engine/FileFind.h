@@ -40,7 +40,7 @@ private:
     bool off_ = false;
 };
 
-enum class EntryKind { Skipped, File, Folder };
+enum class EntryKind { Skipped, File, Folder, MountPoint };
 
 // "." and "..", and reparse points that lead elsewhere, are skipped: a tag
 // that is a name surrogate (junction, mount point, symbolic link) may loop
@@ -49,11 +49,15 @@ enum class EntryKind { Skipped, File, Folder };
 // such a folder is walked and such a file examined. The tag is in
 // dwReserved0 only when the attribute says so; a folder whose tag is not
 // given (Wine gives none for its symbolic links) is taken for a link.
+// A folder with the mount point tag is a junction or a volume mounted
+// there; which one the volume functions tell.
 template <class FindData>
 EntryKind KindOf(const FindData& entry)
 {
     const DWORD attributes = entry.dwFileAttributes;
     const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (reparse && entry.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return EntryKind::MountPoint;
     if (reparse && IsReparseTagNameSurrogate(entry.dwReserved0))
         return EntryKind::Skipped;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))

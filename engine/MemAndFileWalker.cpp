@@ -34,18 +34,11 @@ int EnableDebugPrivilege(int on)
 // The bus type sits at the same place in the 32-bit and the 64-bit layout.
 static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28, "descriptor layout");
 
-bool IsUsbVolume(char letter)
+namespace {
+
+// The storage property query of an opened volume.
+bool ReportsUsbBus(const RuntimeApi& api, const FileHandle& device)
 {
-    const RuntimeApi api = OrdinaryApi();
-    // The Windows 95 family knows neither volume paths nor this query.
-    if (OsFamilyFromVersion(api.GetVersion()) == Win9x)
-        return false;
-    char volume[16] = {};
-    std::snprintf(volume, sizeof volume, "\\\\?\\%c:", letter);
-    // No access asked: the query needs none, and reading a volume needs an
-    // administrator, which the tool need not be.
-    FileHandle device(CreateFileA(volume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
     if (!device)
         return false;
 
@@ -64,6 +57,33 @@ bool IsUsbVolume(char letter)
                                               buffer.get(), DescriptorBufferSize, &returned, nullptr);
     // The buffer starts zeroed, so a short answer reads as no bus at all.
     return answered == TRUE && descriptor->BusType == BusTypeUsb;
+}
+
+// A volume by its name, \\?\Volume{...}\, on the NT family.
+bool IsUsbVolumeNamed(const RuntimeApi& api, std::wstring volume)
+{
+    if (!volume.empty() && volume.back() == L'\\')
+        volume.pop_back();
+    FileHandle device(CreateFileW(volume.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  0, nullptr));
+    return ReportsUsbBus(api, device);
+}
+
+}  // namespace
+
+bool IsUsbVolume(char letter)
+{
+    const RuntimeApi api = OrdinaryApi();
+    // The Windows 95 family knows neither volume paths nor this query.
+    if (OsFamilyFromVersion(api.GetVersion()) == Win9x)
+        return false;
+    char volume[16] = {};
+    std::snprintf(volume, sizeof volume, "\\\\?\\%c:", letter);
+    // No access asked: the query needs none, and reading a volume needs an
+    // administrator, which the tool need not be.
+    FileHandle device(CreateFileA(volume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    return ReportsUsbBus(api, device);
 }
 
 namespace {
@@ -393,9 +413,9 @@ void MemAndFileWalker::WalkFolder(std::wstring& path)
             continue;
         path += L'\\';
         path += name;
-        if (kind == EntryKind::Folder) {
+        if (kind == EntryKind::Folder || (kind == EntryKind::MountPoint && TakeMountedVolume(path))) {
             enter();
-        } else {
+        } else if (kind == EntryKind::File) {
             const unsigned long long size =
                 static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
             const unsigned long long known = (entry.dwFileAttributes & ContentElsewhereAttributes) ? ContentElsewhere
@@ -435,7 +455,7 @@ void MemAndFileWalker::WalkFolder9x(std::string& path, std::string& shown)
             break;
         const WIN32_FIND_DATAA& entry = level->listing.Entry();
         const EntryKind kind = KindOf(entry);
-        if (kind == EntryKind::Skipped)
+        if (kind == EntryKind::Skipped || kind == EntryKind::MountPoint)
             continue;
         const EntryRoute route = RouteTo(entry, kind == EntryKind::Folder, dir);
         if (!route.name)
@@ -474,4 +494,42 @@ void MemAndFileWalker::WalkFolder9x(std::string& path, std::string& shown)
     }
     path.resize(rootLength);
     shown.resize(shownRootLength);
+}
+
+// A volume mounted in a folder is walked there when no drive letter of the
+// pass leads to it and it is not on USB, once a scan; any other folder with
+// the mount point tag is a junction and left alone.
+bool MemAndFileWalker::TakeMountedVolume(std::wstring& folder)
+{
+    if (!api_.GetVolumeNameForVolumeMountPointW)
+        return false;
+    wchar_t volume[MaxVolumeName] = {};
+    folder += L'\\';
+    BOOL mounted;
+    {
+        RedirectionOff off(api_);
+        mounted = api_.GetVolumeNameForVolumeMountPointW(folder.c_str(), volume, MaxVolumeName);
+    }
+    folder.pop_back();
+    if (!mounted)
+        return false;
+    volume[MaxVolumeName - 1] = L'\0';
+
+    if (!letterVolumesListed_) {
+        letterVolumesListed_ = true;
+        for (char letter = firstDrive; letter <= lastDrive; ++letter) {
+            const wchar_t root[4] = {static_cast<wchar_t>(letter), L':', L'\\', L'\0'};
+            wchar_t name[MaxVolumeName] = {};
+            if (api_.GetVolumeNameForVolumeMountPointW(root, name, MaxVolumeName)) {
+                name[MaxVolumeName - 1] = L'\0';
+                letterVolumes_ += name;
+                letterVolumes_ += L'\n';
+            }
+        }
+    }
+    const std::wstring line = std::wstring(volume) + L'\n';
+    if (letterVolumes_.find(line) != std::wstring::npos || mountedVolumes_.find(line) != std::wstring::npos)
+        return false;
+    mountedVolumes_ += line;
+    return !IsUsbVolumeNamed(api_, volume);
 }

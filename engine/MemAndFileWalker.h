@@ -73,6 +73,7 @@ public:
 private:
     void WalkFolder(std::wstring& path);
     void WalkFolder9x(std::string& path, std::string& shown);
+    bool TakeMountedVolume(std::wstring& folder);
     ScanOutcome Remediate(const wchar_t* path);
     void ShowSummary() const;
     UINT Language() const;
@@ -83,6 +84,12 @@ private:
     RuntimeApi api_;
     // The NT family's listing leaves out short names where the system allows.
     bool basicListing_ = false;
+    // Volume names, \\?\Volume{...}\, each ended by a line feed: those at
+    // the pass's drive letters, and those walked where they are mounted.
+    static constexpr DWORD MaxVolumeName = 50;
+    bool letterVolumesListed_ = false;
+    std::wstring letterVolumes_;
+    std::wstring mountedVolumes_;
     // Why the memory pass examined nothing, when the process list could say.
     ListGap memoryGap_ = GapNone;
     // A "Kill Failed" where the deletion or its registration for the restart

@@ -64,6 +64,8 @@ void ResolveLaterKernel32Functions(RuntimeApi& api)
 {
     const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     api.FindFirstFileExW = ResolveFunction<FindFirstFileExWFn>(kernel32, "FindFirstFileExW");
+    api.GetVolumeNameForVolumeMountPointW =
+        ResolveFunction<GetVolumeNameForVolumeMountPointWFn>(kernel32, "GetVolumeNameForVolumeMountPointW");
     api.Wow64DisableWow64FsRedirection =
         ResolveFunction<Wow64DisableWow64FsRedirectionFn>(kernel32, "Wow64DisableWow64FsRedirection");
     api.Wow64RevertWow64FsRedirection =

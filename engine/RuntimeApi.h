@@ -43,6 +43,8 @@ using FindNextFileWFn = BOOL(WINAPI*)(HANDLE find, LPWIN32_FIND_DATAW entry);
 using FindFirstFileExWFn = HANDLE(WINAPI*)(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID entry,
                                            FINDEX_SEARCH_OPS search, LPVOID filter, DWORD flags);
 
+using GetVolumeNameForVolumeMountPointWFn = BOOL(WINAPI*)(LPCWSTR mountPoint, LPWSTR volumeName, DWORD size);
+
 using GetVersionFn = DWORD(WINAPI*)(void);
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD processId);
 using MoveFileExWFn = BOOL(WINAPI*)(LPCWSTR existing, LPCWSTR replacement, DWORD flags);
@@ -104,6 +106,9 @@ struct RuntimeApi {
     Wow64RevertWow64FsRedirectionFn Wow64RevertWow64FsRedirection = nullptr;
     // The NT family's listing; its faster info level needs Windows 7.
     FindFirstFileExWFn FindFirstFileExW = nullptr;
+    // The volume mounted in a folder, or at a drive letter; Windows 2000
+    // and later.
+    GetVolumeNameForVolumeMountPointWFn GetVolumeNameForVolumeMountPointW = nullptr;
 
     // The token query that tells whether the scan could have had an
     // administrator's rights. Windows 95's advapi32 is not known to export
@@ -165,7 +170,7 @@ void ResolveToolhelpFunctions(RuntimeApi& api, HMODULE kernel32);
 void ResolvePsapiFunctions(RuntimeApi& api, HMODULE psapi);
 void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll);
 // From the kernel32 that every process has loaded; needs no library handle:
-// file-system redirection and the faster listing.
+// file-system redirection, the faster listing and mounted volumes.
 void ResolveLaterKernel32Functions(RuntimeApi& api);
 // From the advapi32 that the program imports from, so it is loaded.
 void ResolveTokenFunctions(RuntimeApi& api);

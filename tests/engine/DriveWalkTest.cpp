@@ -195,3 +195,101 @@ TEST(DriveWalk, ABasicListingRefusedForAnyReasonButNothingThereListsPlainly)
         }
     }
 }
+
+namespace {
+
+// Folders with the mount point tag, as an NT volume lists them; the
+// volume functions say which of them hold a volume.
+void TagMountPoints(WIN32_FIND_DATAW* entry)
+{
+    for (const wchar_t* name : {L"mounted", L"mounted-again", L"lettered", L"junction"}) {
+        if (lstrcmpiW(entry->cFileName, name) == 0) {
+            entry->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            entry->dwReserved0 = IO_REPARSE_TAG_MOUNT_POINT;
+        }
+    }
+}
+
+HANDLE WINAPI ListTagged(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
+{
+    const HANDLE find = ::FindFirstFileW(pattern, entry);
+    if (find != INVALID_HANDLE_VALUE)
+        TagMountPoints(entry);
+    return find;
+}
+
+HANDLE WINAPI ListTaggedBasic(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID entry, FINDEX_SEARCH_OPS search,
+                              LPVOID filter, DWORD flags)
+{
+    const HANDLE find = ::FindFirstFileExW(pattern, level, entry, search, filter, flags);
+    if (find != INVALID_HANDLE_VALUE)
+        TagMountPoints(static_cast<WIN32_FIND_DATAW*>(entry));
+    return find;
+}
+
+BOOL WINAPI ListTaggedNext(HANDLE find, LPWIN32_FIND_DATAW entry)
+{
+    if (!::FindNextFileW(find, entry))
+        return FALSE;
+    TagMountPoints(entry);
+    return TRUE;
+}
+
+std::vector<std::wstring> volumeQueries;
+
+// "mounted" and "mounted-again" hold one volume, "lettered" another that
+// drive Q: also leads to; "junction" is none.
+BOOL WINAPI MountedVolumes(LPCWSTR mountPoint, LPWSTR volume, DWORD size)
+{
+    volumeQueries.push_back(mountPoint);
+    const std::wstring point = mountPoint;
+    const wchar_t* name = nullptr;
+    auto endsWith = [&](const wchar_t* tail) {
+        const std::wstring t = tail;
+        return point.size() >= t.size() && point.compare(point.size() - t.size(), t.size(), t) == 0;
+    };
+    if (endsWith(L"\\mounted\\") || endsWith(L"\\mounted-again\\"))
+        name = L"\\\\?\\Volume{00000000-0000-0000-0000-000000000001}\\";
+    else if (endsWith(L"\\lettered\\") || point == L"Q:\\")
+        name = L"\\\\?\\Volume{00000000-0000-0000-0000-000000000002}\\";
+    else if (point == L"C:\\")
+        name = L"\\\\?\\Volume{00000000-0000-0000-0000-00000000000c}\\";
+    if (!name || lstrlenW(name) + 1 > static_cast<int>(size)) {
+        SetLastError(ERROR_NOT_A_REPARSE_POINT);
+        return FALSE;
+    }
+    lstrcpyW(volume, name);
+    return TRUE;
+}
+
+void MountPointsListed(RuntimeApi& api)
+{
+    api.FindFirstFileW = ListTagged;
+    api.FindFirstFileExW = ListTaggedBasic;
+    api.FindNextFileW = ListTaggedNext;
+    api.GetVolumeNameForVolumeMountPointW = MountedVolumes;
+}
+
+}  // namespace
+
+TEST(DriveWalk, AVolumeMountedInAFolderIsWalkedThereOnceUnlessALetterLeadsToIt)
+{
+    TempTree folder;
+    for (const char* name : {"mounted", "mounted-again", "lettered", "junction", "plain"})
+        folder.WriteFile(std::string(name) + "\\worm.exe", 1300, 1);
+    volumeQueries.clear();
+    const ApiOverride fake(MountPointsListed);
+    ScanHost host;
+    RecordingWalker walker(&host.Context(), ProductSignatures);
+    host.Run([&](ScanContext&) {
+        walker.ScanDirectory(Widen(folder.Root()).c_str());
+        // A later drive meets the volume again.
+        walker.ScanDirectory(Widen(folder.Root()).c_str());
+    });
+    std::vector<std::string> visited = walker.diskPaths;
+    std::sort(visited.begin(), visited.end());
+    EXPECT_EQ(visited, (std::vector<std::string>{folder.Path("mounted\\worm.exe"), folder.Path("plain\\worm.exe"),
+                                                 folder.Path("plain\\worm.exe")}));
+    // The letters are asked once a scan, each mount point once a meeting.
+    EXPECT_EQ(volumeQueries.size(), 24u + 8u);
+}
