@@ -10,6 +10,8 @@ const char SummaryFormatEnglish[] = "Complete!\nFiles: %d\nInfected: %d\nKill fa
 const char SummaryCaptionEnglish[] = "Message";
 const char NoPsapiNoteEnglish[] = "Memory could not be scanned: psapi.dll is missing from the system folder.";
 const char RunAsAdministratorNoteEnglish[] = "Access denied: run this program as an administrator and scan again.";
+const char UnreachableShareNoteEnglish[] =
+    "Network drive %c: could not be reached: scan it on the computer that holds the share.";
 }  // namespace
 
 const char* const StatusWords[12] = {
@@ -34,4 +36,8 @@ const char* const NoPsapiNote[4] = {
 
 const char* const RunAsAdministratorNote[4] = {
     RunAsAdministratorNoteZhCn, RunAsAdministratorNoteEnglish, RunAsAdministratorNoteZhTw, RunAsAdministratorNoteJa,
+};
+
+const char* const UnreachableShareNote[4] = {
+    UnreachableShareNoteZhCn, UnreachableShareNoteEnglish, UnreachableShareNoteZhTw, UnreachableShareNoteJa,
 };

@@ -12,6 +12,9 @@ extern const char DetectionName[];
 // the status line when the memory pass could not run.
 extern const char* const NoPsapiNote[4];
 extern const char* const RunAsAdministratorNote[4];
+// One %c field: the letter of a mapped drive whose share an elevated scan
+// could not reach.
+extern const char* const UnreachableShareNote[4];
 
 // The code-page units that hold the non-ASCII columns.
 extern const char KillFailedZhCn[];
@@ -25,3 +28,6 @@ extern const char NoPsapiNoteZhTw[];
 extern const char RunAsAdministratorNoteZhTw[];
 extern const char NoPsapiNoteJa[];
 extern const char RunAsAdministratorNoteJa[];
+extern const char UnreachableShareNoteZhCn[];
+extern const char UnreachableShareNoteZhTw[];
+extern const char UnreachableShareNoteJa[];

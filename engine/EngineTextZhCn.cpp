@@ -8,3 +8,4 @@ const char SummaryFormatZhCn[] = "扫描完毕！\n扫描文件：%d\n发现病�
 const char SummaryCaptionZhCn[] = "提示";
 const char NoPsapiNoteZhCn[] = "无法扫描内存：系统文件夹中缺少 psapi.dll。";
 const char RunAsAdministratorNoteZhCn[] = "拒绝访问：请以管理员身份运行本程序，然后重新扫描。";
+const char UnreachableShareNoteZhCn[] = "无法访问网络驱动器 %c:，请在共享所在的计算机上扫描它。";

@@ -190,12 +190,15 @@ bool SameName(const wchar_t* a, const wchar_t* b)
 const FINDEX_INFO_LEVELS FindExInfoBasicLevel = static_cast<FINDEX_INFO_LEVELS>(1);
 constexpr DWORD FindFirstExLargeFetch = 2;
 
-// What a listing that FindFirstFileW would give no differently answers:
-// anything else may be the basic info level or the large fetch refused, in
+// What a listing that FindFirstFileW would give no differently answers: an
+// empty, missing or denied folder, and a server or share that is not there
+// (asked twice, an unreachable server would cost its time-out twice).
+// Anything else may be the basic info level or the large fetch refused, in
 // whatever words a redirector or a file system of another maker chooses.
 bool NothingThere(DWORD error)
 {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED;
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME;
 }
 
 }  // namespace

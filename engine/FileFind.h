@@ -86,7 +86,8 @@ bool HoldsReservedCharacter(const char* name);
 // On the NT family: one folder's listing through the wide functions. Where
 // basicInfo is set (Windows 7 and later) it asks for no short names and
 // for large fetches, which Microsoft documents as faster; where that is
-// refused for any reason but an empty, missing or denied folder, the plain
+// refused for any reason but an empty, missing or denied folder or an absent
+// server or share, the plain
 // FindFirstFileW lists it, and basicInfo is cleared for the rest of the walk.
 class WideFolderListing {
 public:

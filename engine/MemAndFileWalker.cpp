@@ -227,6 +227,11 @@ void MemAndFileWalker::ShowSummary() const
         AppendLine(summary, sizeof summary, NoPsapiNote[language]);
     if (removalDenied_ && AdministratorRights(api_) == Rights::Lacking)
         AppendLine(summary, sizeof summary, RunAsAdministratorNote[language]);
+    for (const char letter : unreachableShares_) {
+        char line[160] = {};
+        std::snprintf(line, sizeof line, UnreachableShareNote[language], letter);
+        AppendLine(summary, sizeof summary, line);
+    }
     MessageBoxA(context->progressBar, summary, SummaryCaption[language], MB_OK);
 }
 
@@ -277,6 +282,87 @@ ScanOutcome MemAndFileWalker::Remediate(const wchar_t* path)
     return OutcomeKillFailed;
 }
 
+namespace {
+
+// A registry key opened through the run-time table, closed through it.
+class RegistryKey {
+public:
+    explicit RegistryKey(const RuntimeApi& api) : api_(api) {}
+    ~RegistryKey()
+    {
+        if (key_)
+            api_.RegCloseKey(key_);
+    }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    HKEY* Receive() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    const RuntimeApi& api_;
+    HKEY key_ = nullptr;
+};
+
+// The share the user mapped at the letter, \\server\share, as the user's
+// profile keeps it; empty when there is none.
+std::wstring MappedShare(const RuntimeApi& api, char letter)
+{
+    if (!api.RegOpenKeyExW || !api.RegQueryValueExW || !api.RegCloseKey)
+        return std::wstring();
+    const wchar_t subKey[] = {L'N', L'e', L't', L'w', L'o', L'r', L'k', L'\\', static_cast<wchar_t>(letter), L'\0'};
+    RegistryKey key(api);
+    if (api.RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
+        return std::wstring();
+    constexpr DWORD Room = 1024;
+    wchar_t remote[Room] = {};
+    DWORD type = 0;
+    DWORD bytes = (Room - 1) * sizeof(wchar_t);
+    if (api.RegQueryValueExW(key.Get(), L"RemotePath", nullptr, &type, reinterpret_cast<BYTE*>(remote), &bytes) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return std::wstring();
+    remote[bytes / sizeof(wchar_t) < Room ? bytes / sizeof(wchar_t) : Room - 1] = L'\0';
+    std::wstring share = remote;
+    while (share.size() > 2 && share.back() == L'\\')
+        share.pop_back();
+    if (share.size() < 3 || share[0] != L'\\' || share[1] != L'\\')
+        return std::wstring();
+    return share;
+}
+
+// Server and share names, without regard to the case of ASCII letters.
+bool SameShare(const std::wstring& a, const std::wstring& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? static_cast<wchar_t>(a[i] + 32) : a[i];
+        const wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? static_cast<wchar_t>(b[i] + 32) : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// Vista and later, an administrator's process run elevated beside the
+// user's limited one: its logon session is another one, without the drive
+// letters the user mapped (Knowledge Base 937624).
+bool ElevatedWithSplitToken(const RuntimeApi& api)
+{
+    if (!HasElevation(api.GetVersion()) || !api.GetTokenInformation)
+        return false;
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
+        return false;
+    KernelHandle token(rawToken);
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD bytes = 0;
+    return api.GetTokenInformation(token.Get(), TokenElevationType, &type, sizeof type, &bytes) &&
+           type == TokenElevationTypeFull;
+}
+
+}  // namespace
+
 void MemAndFileWalker::ScanDrives()
 {
     // One step per letter reaches the end at the last one: a step past the
@@ -284,15 +370,52 @@ void MemAndFileWalker::ScanDrives()
     context->SetProgressRange(0, lastDrive >= firstDrive ? lastDrive - firstDrive + 1 : 0);
     context->SetProgressPos(0);
     context->SetProgressStep(1);
+
+    // Elevated with a split token, the user's mapped drives are reached
+    // through their shares, each once; a share that a letter this process
+    // sees leads to is walked at that letter.
+    std::wstring shares[26];
+    bool visible[26] = {};
+    if (ElevatedWithSplitToken(api_)) {
+        for (char letter = firstDrive; letter <= lastDrive; ++letter) {
+            const char root[4] = {letter, ':', '\\', '\0'};
+            visible[letter - 'A'] = api_.GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR;
+            shares[letter - 'A'] = MappedShare(api_, letter);
+        }
+    }
+    auto shareOf = [&](char letter) -> const std::wstring* {
+        const std::wstring& share = shares[letter - 'A'];
+        if (share.empty() || visible[letter - 'A'])
+            return nullptr;
+        for (char other = firstDrive; other <= lastDrive; ++other) {
+            if ((visible[other - 'A'] || other < letter) && SameShare(shares[other - 'A'], share))
+                return nullptr;
+        }
+        return &share;
+    };
+
     for (char letter = firstDrive; letter <= lastDrive; ++letter) {
         context->StepProgress();
         if (context->StopRequested())
             return;
-        if (!isUsbVolume(letter)) {
-            const wchar_t root[3] = {static_cast<wchar_t>(letter), L':', L'\0'};
-            ScanDirectory(root);
+        if (isUsbVolume(letter))
+            continue;
+        if (!shares[letter - 'A'].empty() && !visible[letter - 'A']) {
+            if (const std::wstring* share = shareOf(letter))
+                ScanShare(letter, *share);
+            continue;
         }
+        const wchar_t root[3] = {static_cast<wchar_t>(letter), L':', L'\0'};
+        ScanDirectory(root);
     }
+}
+
+void MemAndFileWalker::ScanShare(char letter, const std::wstring& share)
+{
+    basicListing_ = api_.FindFirstFileExW && VersionNumber(api_.GetVersion()) >= 601;
+    std::wstring path = L"\\\\?\\UNC" + share.substr(1);
+    if (!WalkFolder(path))
+        unreachableShares_ += letter;
 }
 
 void MemAndFileWalker::ScanDirectory(const wchar_t* dir)
@@ -383,9 +506,11 @@ struct AnsiLevel {
 // wide functions take, a drive path with \\?\ in front; without that
 // prefix it is the path shown. The walk is depth-first in the order of the
 // listings: a folder is entered the moment its entry is met.
-void MemAndFileWalker::WalkFolder(std::wstring& path)
+bool MemAndFileWalker::WalkFolder(std::wstring& path)
 {
     const size_t rootLength = path.size();
+    // A share's files are shown as \\server\share\..., without \\?\UNC.
+    const bool share = path.compare(0, 8, L"\\\\?\\UNC\\") == 0;
     LevelStack<WideLevel> levels;
     auto enter = [&]() {
         if (!levels.Push(new (std::nothrow) WideLevel(api_, basicListing_, path.size())))
@@ -395,6 +520,7 @@ void MemAndFileWalker::WalkFolder(std::wstring& path)
             levels.Pop();
     };
     enter();
+    const bool listed = levels.Top() != nullptr;
     while (WideLevel* level = levels.Top()) {
         path.resize(level->length);
         if (level->entryTaken && !level->listing.Next()) {
@@ -421,10 +547,14 @@ void MemAndFileWalker::WalkFolder(std::wstring& path)
             const unsigned long long known = (entry.dwFileAttributes & ContentElsewhereAttributes) ? ContentElsewhere
                                              : openEveryFile                                      ? UnknownSize
                                                                                                   : size;
-            OnFile(0, path.c_str(), known, PlainPath(path.c_str()));
+            if (share)
+                OnFile(0, path.c_str(), known, (L"\\" + path.substr(7)).c_str());
+            else
+                OnFile(0, path.c_str(), known, PlainPath(path.c_str()));
         }
     }
     path.resize(rootLength);
+    return listed;
 }
 
 // The Windows 95 family's walk, in the ANSI code page. path and shown hold

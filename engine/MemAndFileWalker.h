@@ -71,7 +71,9 @@ public:
     int (*matchFile)(const wchar_t* path, const SignatureSet& signatures) = MatchFile;
 
 private:
-    void WalkFolder(std::wstring& path);
+    // False when the folder itself could not be listed.
+    bool WalkFolder(std::wstring& path);
+    void ScanShare(char letter, const std::wstring& share);
     void WalkFolder9x(std::string& path, std::string& shown);
     bool TakeMountedVolume(std::wstring& folder);
     ScanOutcome Remediate(const wchar_t* path);
@@ -90,6 +92,8 @@ private:
     bool letterVolumesListed_ = false;
     std::wstring letterVolumes_;
     std::wstring mountedVolumes_;
+    // The letters of mapped drives whose shares an elevated scan could not list.
+    std::string unreachableShares_;
     // Why the memory pass examined nothing, when the process list could say.
     ListGap memoryGap_ = GapNone;
     // A "Kill Failed" where the deletion or its registration for the restart

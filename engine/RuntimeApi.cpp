@@ -76,6 +76,9 @@ void ResolveTokenFunctions(RuntimeApi& api)
 {
     const HMODULE advapi32 = GetModuleHandleA("advapi32.dll");
     api.GetTokenInformation = ResolveFunction<GetTokenInformationFn>(advapi32, "GetTokenInformation");
+    api.RegOpenKeyExW = ResolveFunction<RegOpenKeyExWFn>(advapi32, "RegOpenKeyExW");
+    api.RegQueryValueExW = ResolveFunction<RegQueryValueExWFn>(advapi32, "RegQueryValueExW");
+    api.RegCloseKey = ResolveFunction<RegCloseKeyFn>(advapi32, "RegCloseKey");
 }
 
 RuntimeApi OrdinaryApi()

@@ -33,6 +33,11 @@ using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG infoClass, PVOID buffer, 
 using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                                             DWORD bytes, PDWORD returned);
 
+using RegOpenKeyExWFn = LONG(WINAPI*)(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+using RegQueryValueExWFn = LONG(WINAPI*)(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                         LPDWORD bytes);
+using RegCloseKeyFn = LONG(WINAPI*)(HKEY key);
+
 using Wow64DisableWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID* oldValue);
 using Wow64RevertWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID oldValue);
 
@@ -114,6 +119,12 @@ struct RuntimeApi {
     // administrator's rights. Windows 95's advapi32 is not known to export
     // it and that family never asks, so it is looked up, not imported.
     GetTokenInformationFn GetTokenInformation = nullptr;
+    // The drives the user mapped, as the user's profile keeps them: an
+    // elevated process of a split token does not see them. The lists of
+    // Windows 95's and NT 4.0's advapi32 do not show these names either.
+    RegOpenKeyExWFn RegOpenKeyExW = nullptr;
+    RegQueryValueExWFn RegQueryValueExW = nullptr;
+    RegCloseKeyFn RegCloseKey = nullptr;
 
     // The disk walk's directory search, ordinary imports kept here so that a
     // test can stand in for them: Wine gives no file a reparse tag, no file
@@ -172,7 +183,8 @@ void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll);
 // From the kernel32 that every process has loaded; needs no library handle:
 // file-system redirection, the faster listing and mounted volumes.
 void ResolveLaterKernel32Functions(RuntimeApi& api);
-// From the advapi32 that the program imports from, so it is loaded.
+// From the advapi32 that the program imports from, so it is loaded: the
+// token query and the registry functions.
 void ResolveTokenFunctions(RuntimeApi& api);
 
 // Null in the product. A test sets it to change the table after resolving:

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -159,6 +161,7 @@ TEST(DriveWalk, ABasicListingRefusedForAnyReasonButNothingThereListsPlainly)
     } cases[] = {
         {ERROR_NOT_SUPPORTED, true}, {ERROR_INVALID_FUNCTION, true}, {ERROR_INVALID_PARAMETER, true},
         {ERROR_FILE_NOT_FOUND, false}, {ERROR_PATH_NOT_FOUND, false}, {ERROR_ACCESS_DENIED, false},
+        {ERROR_BAD_NETPATH, false},
     };
     const ApiOverride fake(MadeUpListing);
     TempTree folder;
@@ -292,4 +295,150 @@ TEST(DriveWalk, AVolumeMountedInAFolderIsWalkedThereOnceUnlessALetterLeadsToIt)
                                                  folder.Path("plain\\worm.exe")}));
     // The letters are asked once a scan, each mount point once a meeting.
     EXPECT_EQ(volumeQueries.size(), 24u + 8u);
+}
+
+namespace {
+
+// The drives the user mapped, as the profile keeps them, and a token that
+// is elevated with a split token or limited.
+struct Mappings {
+    TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeFull;
+    int opened = 0;
+    int closed = 0;
+    std::vector<std::wstring> listed;  // the patterns of every listing
+    std::string empty;
+} mappings;
+
+const wchar_t* RemotePathOf(wchar_t letter)
+{
+    switch (letter) {
+    case L'C': return L"\\\\server\\c-share";  // a letter this process sees
+    case L'M': return L"\\\\server\\share";
+    case L'N': return L"\\\\SERVER\\Share\\";  // the same share
+    case L'O': return L"\\\\gone\\share";      // a share that cannot be reached
+    case L'P': return L"\\\\server\\c-share";  // the share of the seen letter
+    default: return nullptr;
+    }
+}
+
+BOOL WINAPI TokenOfChoice(HANDLE, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD bytes, PDWORD returned)
+{
+    if (infoClass != TokenElevationType || bytes < sizeof(TOKEN_ELEVATION_TYPE)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *static_cast<TOKEN_ELEVATION_TYPE*>(info) = mappings.elevation;
+    *returned = sizeof(TOKEN_ELEVATION_TYPE);
+    return TRUE;
+}
+
+LONG WINAPI OpenMapping(HKEY root, LPCWSTR subKey, DWORD, REGSAM, PHKEY result)
+{
+    const std::wstring name = subKey;
+    if (root != HKEY_CURRENT_USER || name.size() != 9 || name.compare(0, 8, L"Network\\") != 0 ||
+        !RemotePathOf(name[8]))
+        return ERROR_FILE_NOT_FOUND;
+    ++mappings.opened;
+    *result = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1000 + name[8]));
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI ReadMapping(HKEY key, LPCWSTR value, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD bytes)
+{
+    const wchar_t* remote = RemotePathOf(static_cast<wchar_t>(reinterpret_cast<uintptr_t>(key) - 0x1000));
+    if (!remote || lstrcmpW(value, L"RemotePath") != 0)
+        return ERROR_FILE_NOT_FOUND;
+    const DWORD size = static_cast<DWORD>((lstrlenW(remote) + 1) * sizeof(wchar_t));
+    if (*bytes < size)
+        return ERROR_MORE_DATA;
+    std::memcpy(data, remote, size);
+    *bytes = size;
+    *type = REG_SZ;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI CloseMapping(HKEY)
+{
+    ++mappings.closed;
+    return ERROR_SUCCESS;
+}
+
+// The seen C: holds one file, the reachable share another.
+HANDLE ListShares(LPCWSTR pattern, WIN32_FIND_DATAW* entry)
+{
+    mappings.listed.push_back(pattern);
+    const std::wstring listed = pattern;
+    const wchar_t* file = listed == L"\\\\?\\C:\\*"                    ? L"c.exe"
+                          : listed == L"\\\\?\\UNC\\server\\share\\*" ? L"worm.exe"
+                                                                       : nullptr;
+    if (!file) {
+        SetLastError(listed.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? ERROR_BAD_NETPATH : ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const HANDLE real = ::FindFirstFileW(Widen(mappings.empty + "\\*").c_str(), entry);
+    *entry = {};
+    lstrcpyW(entry->cFileName, file);
+    entry->nFileSizeLow = WormSize;
+    return real;
+}
+
+HANDLE WINAPI ListSharesPlain(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
+{
+    return ListShares(pattern, entry);
+}
+
+HANDLE WINAPI ListSharesBasic(LPCWSTR pattern, FINDEX_INFO_LEVELS, LPVOID entry, FINDEX_SEARCH_OPS, LPVOID, DWORD)
+{
+    return ListShares(pattern, static_cast<WIN32_FIND_DATAW*>(entry));
+}
+
+void MappedDrives(RuntimeApi& api)
+{
+    api.GetTokenInformation = TokenOfChoice;
+    api.RegOpenKeyExW = OpenMapping;
+    api.RegQueryValueExW = ReadMapping;
+    api.RegCloseKey = CloseMapping;
+    api.FindFirstFileW = ListSharesPlain;
+    api.FindFirstFileExW = ListSharesBasic;
+    api.FindNextFileW = NoMoreW;
+}
+
+}  // namespace
+
+TEST(DriveWalk, ElevatedWithASplitTokenTheMappedDrivesAreWalkedThroughTheirShares)
+{
+    TempTree folder;
+    for (const bool elevated : {true, false}) {
+        SCOPED_TRACE(elevated ? "elevated" : "limited");
+        mappings = Mappings();
+        mappings.empty = folder.Root();
+        mappings.elevation = elevated ? TokenElevationTypeFull : TokenElevationTypeLimited;
+        const ApiOverride fake(MappedDrives);
+        ScanHost host;
+        host.Context().language = LanguageEnglish;
+        RecordingWalker walker(&host.Context(), ProductSignatures);
+        walker.isUsbVolume = [](char) { return false; };
+        const ScanReport report = host.Run([&](ScanContext&) { walker.RunScan(); });
+
+        std::vector<std::wstring> shares;
+        for (const auto& pattern : mappings.listed) {
+            if (pattern.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+                shares.push_back(pattern);
+        }
+        std::string summaryEnd;
+        const std::string line =
+            "Network drive O: could not be reached: scan it on the computer that holds the share.\n";
+        if (elevated) {
+            EXPECT_EQ(walker.wideDiskPaths, (std::vector<std::wstring>{L"C:\\c.exe", L"\\\\server\\share\\worm.exe"}));
+            EXPECT_EQ(shares, (std::vector<std::wstring>{L"\\\\?\\UNC\\server\\share\\*", L"\\\\?\\UNC\\gone\\share\\*"}));
+            EXPECT_EQ(mappings.opened, 5);
+            EXPECT_EQ(report.summaryText.substr(report.summaryText.size() - line.size()), Widen(line));
+        } else {
+            EXPECT_EQ(walker.wideDiskPaths, std::vector<std::wstring>{L"C:\\c.exe"});
+            EXPECT_TRUE(shares.empty());
+            EXPECT_EQ(mappings.opened, 0);
+            EXPECT_EQ(report.summaryText.find(L"Network"), std::wstring::npos);
+        }
+        EXPECT_EQ(mappings.closed, mappings.opened);
+    }
 }
