@@ -86,9 +86,9 @@ bool HoldsReservedCharacter(const char* name);
 // On the NT family: one folder's listing through the wide functions. Where
 // basicInfo is set (Windows 7 and later) it asks for no short names and
 // for large fetches, which Microsoft documents as faster; where that is
-// refused for any reason but an empty, missing or denied folder or an absent
-// server or share, the plain
-// FindFirstFileW lists it, and basicInfo is cleared for the rest of the walk.
+// refused for any reason but an empty, missing or denied folder or an
+// absent server or share, the plain FindFirstFileW lists it, and basicInfo
+// is cleared for the rest of the walk.
 class WideFolderListing {
 public:
     WideFolderListing(const RuntimeApi& api, bool& basicInfo) : api_(api), basicInfo_(basicInfo) {}
