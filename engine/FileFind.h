@@ -91,7 +91,12 @@ bool HoldsReservedCharacter(const char* name);
 // is cleared for the rest of the walk.
 class WideFolderListing {
 public:
-    WideFolderListing(const RuntimeApi& api, bool& basicInfo) : api_(api), basicInfo_(basicInfo) {}
+    // The entry is the caller's: a walk needs only the innermost listing's
+    // entry at a time, and all its listings can share one.
+    WideFolderListing(const RuntimeApi& api, bool& basicInfo, WIN32_FIND_DATAW& entry)
+        : api_(api), basicInfo_(basicInfo), entry_(entry)
+    {
+    }
     WideFolderListing(const WideFolderListing&) = delete;
     WideFolderListing& operator=(const WideFolderListing&) = delete;
 
@@ -110,7 +115,7 @@ private:
     const RuntimeApi& api_;
     bool& basicInfo_;
     FindHandle find_;
-    WIN32_FIND_DATAW entry_ = {};
+    WIN32_FIND_DATAW& entry_;
 };
 
 // The Windows 95 family's side.

@@ -436,8 +436,9 @@ namespace {
 
 // The folders a walk has entered and not yet finished, innermost on top,
 // each with its open listing. They live on the heap, so that no depth a
-// file system allows can exhaust the worker's stack; each level costs one
-// listing, and there are never more levels than the path has backslashes.
+// file system allows can exhaust the worker's stack; each level holds one
+// open search, and there are never more levels than the path has
+// backslashes.
 template <class Level>
 class LevelStack {
 public:
@@ -472,7 +473,10 @@ private:
 };
 
 struct WideLevel {
-    WideLevel(const RuntimeApi& api, bool& basicInfo, size_t length_) : listing(api, basicInfo), length(length_) {}
+    WideLevel(const RuntimeApi& api, bool& basicInfo, WIN32_FIND_DATAW& entry, size_t length_)
+        : listing(api, basicInfo, entry), length(length_)
+    {
+    }
     WideFolderListing listing;
     size_t length;           // of the folder's path
     bool entryTaken = false;  // the listing's current entry has been visited
@@ -512,46 +516,60 @@ bool MemAndFileWalker::WalkFolder(std::wstring& path)
     // A share's files are shown as \\server\share\..., without \\?\UNC.
     const bool share = path.compare(0, 8, L"\\\\?\\UNC\\") == 0;
     LevelStack<WideLevel> levels;
+    // The innermost listing's entry; an outer one's is not needed again.
+    WIN32_FIND_DATAW entry = {};
+    // True when the folder in path is listed and now the innermost level.
     auto enter = [&]() {
-        if (!levels.Push(new (std::nothrow) WideLevel(api_, basicListing_, path.size())))
-            return;
+        if (!levels.Push(new (std::nothrow) WideLevel(api_, basicListing_, entry, path.size())))
+            return false;
         RedirectionOff off(api_);
-        if (!levels.Top()->listing.First(path))
-            levels.Pop();
+        if (levels.Top()->listing.First(path))
+            return true;
+        levels.Pop();
+        return false;
     };
-    enter();
-    const bool listed = levels.Top() != nullptr;
+    const bool listed = enter();
     while (WideLevel* level = levels.Top()) {
-        path.resize(level->length);
-        if (level->entryTaken && !level->listing.Next()) {
-            levels.Pop();
-            continue;
-        }
+        WideFolderListing& listing = level->listing;
+        const size_t length = level->length;
+        path.resize(length);
+        // The first entry comes with the listing; a level returned to has
+        // taken the one it descended into.
+        bool more = !level->entryTaken || listing.Next();
         level->entryTaken = true;
-        if (context->StopRequested())
-            break;
-        const WIN32_FIND_DATAW& entry = level->listing.Entry();
-        const EntryKind kind = KindOf(entry);
-        if (kind == EntryKind::Skipped)
-            continue;
-        const wchar_t* name = level->listing.ReachableName(path);
-        if (!name)
-            continue;
-        path += L'\\';
-        path += name;
-        if (kind == EntryKind::Folder || (kind == EntryKind::MountPoint && TakeMountedVolume(path))) {
-            enter();
-        } else if (kind == EntryKind::File) {
-            const unsigned long long size =
-                static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
-            const unsigned long long known = (entry.dwFileAttributes & ContentElsewhereAttributes) ? ContentElsewhere
-                                             : openEveryFile                                      ? UnknownSize
-                                                                                                  : size;
-            if (share)
-                OnFile(0, path.c_str(), known, (L"\\" + path.substr(7)).c_str());
-            else
-                OnFile(0, path.c_str(), known, PlainPath(path.c_str()));
+        bool entered = false;
+        for (; more && !entered; more = !entered && listing.Next()) {
+            if (context->StopRequested()) {
+                path.resize(rootLength);
+                return listed;
+            }
+            const EntryKind kind = KindOf(entry);
+            if (kind == EntryKind::Skipped)
+                continue;
+            const wchar_t* name = listing.ReachableName(path);
+            if (!name)
+                continue;
+            path += L'\\';
+            path += name;
+            if (kind == EntryKind::Folder || (kind == EntryKind::MountPoint && TakeMountedVolume(path))) {
+                entered = enter();
+            } else if (kind == EntryKind::File) {
+                const unsigned long long size =
+                    static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
+                const unsigned long long known = (entry.dwFileAttributes & ContentElsewhereAttributes)
+                                                     ? ContentElsewhere
+                                                 : openEveryFile ? UnknownSize
+                                                                 : size;
+                if (share)
+                    OnFile(0, path.c_str(), known, (L"\\" + path.substr(7)).c_str());
+                else
+                    OnFile(0, path.c_str(), known, PlainPath(path.c_str()));
+            }
+            if (!entered)
+                path.resize(length);
         }
+        if (!entered)
+            levels.Pop();
     }
     path.resize(rootLength);
     return listed;
