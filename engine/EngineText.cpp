@@ -13,6 +13,8 @@ const char RunAsAdministratorNoteEnglish[] = "Access denied: run this program as
 const char NotExaminedNoteEnglish[] =
     "Files of a worm's size not examined, as they could not be read: %d. Close other programs, run this program "
     "as an administrator and scan again.";
+const char UnreachableShareNoteEnglish[] =
+    "Network drive %c: could not be reached: scan it on the computer that holds the share.";
 }  // namespace
 
 const char* const StatusWords[12] = {
@@ -41,4 +43,8 @@ const char* const RunAsAdministratorNote[4] = {
 
 const char* const NotExaminedNote[4] = {
     NotExaminedNoteZhCn, NotExaminedNoteEnglish, NotExaminedNoteZhTw, NotExaminedNoteJa,
+};
+
+const char* const UnreachableShareNote[4] = {
+    UnreachableShareNoteZhCn, UnreachableShareNoteEnglish, UnreachableShareNoteZhTw, UnreachableShareNoteJa,
 };

@@ -14,6 +14,9 @@ extern const char* const NoPsapiNote[4];
 extern const char* const RunAsAdministratorNote[4];
 // One %d field: the files of a worm's size that could not be read.
 extern const char* const NotExaminedNote[4];
+// One %c field: the letter of a mapped drive whose share an elevated scan
+// could not reach.
+extern const char* const UnreachableShareNote[4];
 
 // The code-page units that hold the non-ASCII columns.
 extern const char KillFailedZhCn[];
@@ -30,3 +33,6 @@ extern const char NoPsapiNoteZhTw[];
 extern const char RunAsAdministratorNoteZhTw[];
 extern const char NoPsapiNoteJa[];
 extern const char RunAsAdministratorNoteJa[];
+extern const char UnreachableShareNoteZhCn[];
+extern const char UnreachableShareNoteZhTw[];
+extern const char UnreachableShareNoteJa[];

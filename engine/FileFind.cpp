@@ -190,6 +190,17 @@ bool SameName(const wchar_t* a, const wchar_t* b)
 const FINDEX_INFO_LEVELS FindExInfoBasicLevel = static_cast<FINDEX_INFO_LEVELS>(1);
 constexpr DWORD FindFirstExLargeFetch = 2;
 
+// What a listing that FindFirstFileW would give no differently answers: an
+// empty, missing or denied folder, and a server or share that is not there
+// (asked twice, an unreachable server would cost its time-out twice).
+// Anything else may be the basic info level or the large fetch refused, in
+// whatever words a redirector or a file system of another maker chooses.
+bool NothingThere(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME;
+}
+
 }  // namespace
 
 bool WideFolderListing::First(WString& dir)
@@ -200,7 +211,7 @@ bool WideFolderListing::First(WString& dir)
     if (basicInfo_) {
         find = api_.FindFirstFileExW(dir.c_str(), FindExInfoBasicLevel, &entry_, FindExSearchNameMatch, nullptr,
                                      FindFirstExLargeFetch);
-        if (find == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
+        if (find == INVALID_HANDLE_VALUE && !NothingThere(GetLastError()))
             basicInfo_ = false;
     }
     if (!basicInfo_)
@@ -225,7 +236,11 @@ const wchar_t* WideFolderListing::ReachableName(const WString& dir)
     // this one entry: such names are rare.
     if (entry_.cAlternateFileName[0] == L'\0') {
         WIN32_FIND_DATAW full = {};
-        FindHandle find(api_.FindFirstFileW((dir + L"\\*").c_str(), &full));
+        FindHandle find;
+        {
+            RedirectionOff off(api_);
+            find.Reset(api_.FindFirstFileW((dir + L"\\*").c_str(), &full));
+        }
         if (find.Get() == nullptr || !find.IsValid())
             return nullptr;
         while (!SameName(full.cFileName, entry_.cFileName)) {

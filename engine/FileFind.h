@@ -14,7 +14,33 @@
 #include <cstddef>
 #include "Strings.h"
 
-enum class EntryKind { Skipped, File, Folder };
+// A 32-bit process on 64-bit Windows sees SysWOW64 where System32 is, so the
+// scan would never reach the real System32 and would remove the wrong file
+// of a System32 path. Redirection is turned off on this thread only around
+// the scan's own calls on paths: DLL loading depends on it too, and a hook
+// DLL loaded while a window message is sent must come from the right folder.
+class RedirectionOff {
+public:
+    explicit RedirectionOff(const RuntimeApi& api) : api_(api)
+    {
+        if (api_.Wow64DisableWow64FsRedirection && api_.Wow64RevertWow64FsRedirection)
+            off_ = api_.Wow64DisableWow64FsRedirection(&previous_) != FALSE;
+    }
+    ~RedirectionOff()
+    {
+        if (off_)
+            api_.Wow64RevertWow64FsRedirection(previous_);
+    }
+    RedirectionOff(const RedirectionOff&) = delete;
+    RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+private:
+    const RuntimeApi& api_;
+    PVOID previous_ = nullptr;
+    bool off_ = false;
+};
+
+enum class EntryKind { Skipped, File, Folder, MountPoint };
 
 // "." and "..", and reparse points that lead elsewhere, are skipped: a tag
 // that is a name surrogate (junction, mount point, symbolic link) may loop
@@ -23,11 +49,15 @@ enum class EntryKind { Skipped, File, Folder };
 // such a folder is walked and such a file examined. The tag is in
 // dwReserved0 only when the attribute says so; a folder whose tag is not
 // given (Wine gives none for its symbolic links) is taken for a link.
+// A folder with the mount point tag is a junction or a volume mounted
+// there; which one the volume functions tell.
 template <class FindData>
 EntryKind KindOf(const FindData& entry)
 {
     const DWORD attributes = entry.dwFileAttributes;
     const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (reparse && entry.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return EntryKind::MountPoint;
     if (reparse && IsReparseTagNameSurrogate(entry.dwReserved0))
         return EntryKind::Skipped;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -61,12 +91,18 @@ bool HoldsReservedCharacter(const char* name);
 
 // On the NT family: one folder's listing through the wide functions. Where
 // basicInfo is set (Windows 7 and later) it asks for no short names and
-// for large fetches, which Microsoft documents as faster; a system that
-// refuses them gets the plain FindFirstFileW, and basicInfo is cleared for
-// the rest of the walk.
+// for large fetches, which Microsoft documents as faster; where that is
+// refused for any reason but an empty, missing or denied folder or an
+// absent server or share, the plain FindFirstFileW lists it, and basicInfo
+// is cleared for the rest of the walk.
 class WideFolderListing {
 public:
-    WideFolderListing(const RuntimeApi& api, bool& basicInfo) : api_(api), basicInfo_(basicInfo) {}
+    // The entry is the caller's: a walk needs only the innermost listing's
+    // entry at a time, and all its listings can share one.
+    WideFolderListing(const RuntimeApi& api, bool& basicInfo, WIN32_FIND_DATAW& entry)
+        : api_(api), basicInfo_(basicInfo), entry_(entry)
+    {
+    }
     WideFolderListing(const WideFolderListing&) = delete;
     WideFolderListing& operator=(const WideFolderListing&) = delete;
 
@@ -85,7 +121,7 @@ private:
     const RuntimeApi& api_;
     bool& basicInfo_;
     FindHandle find_;
-    WIN32_FIND_DATAW entry_ = {};
+    WIN32_FIND_DATAW& entry_;
 };
 
 // The Windows 95 family's side.

@@ -48,17 +48,11 @@ int EnableBackupPrivileges(int on)
 // The bus type sits at the same place in the 32-bit and the 64-bit layout.
 static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28, "descriptor layout");
 
-bool IsUsbVolume(char letter)
+namespace {
+
+// The storage property query of an opened volume.
+bool ReportsUsbBus(const RuntimeApi& api, const FileHandle& device)
 {
-    const RuntimeApi api = OrdinaryApi();
-    // The Windows 95 family knows neither volume paths nor this query.
-    if (OsFamilyFromVersion(api.GetVersion()) == Win9x)
-        return false;
-    const char volume[] = {'\\', '\\', '?', '\\', letter, ':', '\0'};
-    // No access asked: the query needs none, and reading a volume needs an
-    // administrator, which the tool need not be.
-    FileHandle device(CreateFileA(volume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
     if (!device)
         return false;
 
@@ -79,33 +73,33 @@ bool IsUsbVolume(char letter)
     return answered == TRUE && descriptor->BusType == BusTypeUsb;
 }
 
+// A volume by its name, \\?\Volume{...}\, on the NT family.
+bool IsUsbVolumeNamed(const RuntimeApi& api, WString volume)
+{
+    if (!volume.empty() && volume.back() == L'\\')
+        volume.resize(volume.size() - 1);
+    FileHandle device(CreateFileW(volume.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  0, nullptr));
+    return ReportsUsbBus(api, device);
+}
+
+}  // namespace
+
+bool IsUsbVolume(char letter)
+{
+    const RuntimeApi api = OrdinaryApi();
+    // The Windows 95 family knows neither volume paths nor this query.
+    if (OsFamilyFromVersion(api.GetVersion()) == Win9x)
+        return false;
+    const char volume[] = {'\\', '\\', '?', '\\', letter, ':', '\0'};
+    // No access asked: the query needs none, and reading a volume needs an
+    // administrator, which the tool need not be.
+    FileHandle device(CreateFileA(volume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    return ReportsUsbBus(api, device);
+}
+
 namespace {
-
-// A 32-bit process on 64-bit Windows sees SysWOW64 where System32 is, so the
-// scan would never reach the real System32 and would remove the wrong file
-// of a System32 path. Redirection is turned off on this thread only around
-// the scan's own calls on paths: DLL loading depends on it too, and a hook
-// DLL loaded while a window message is sent must come from the right folder.
-class RedirectionOff {
-public:
-    explicit RedirectionOff(const RuntimeApi& api) : api_(api)
-    {
-        if (api_.Wow64DisableWow64FsRedirection && api_.Wow64RevertWow64FsRedirection)
-            off_ = api_.Wow64DisableWow64FsRedirection(&previous_) != FALSE;
-    }
-    ~RedirectionOff()
-    {
-        if (off_)
-            api_.Wow64RevertWow64FsRedirection(previous_);
-    }
-    RedirectionOff(const RedirectionOff&) = delete;
-    RedirectionOff& operator=(const RedirectionOff&) = delete;
-
-private:
-    const RuntimeApi& api_;
-    PVOID previous_ = nullptr;
-    bool off_ = false;
-};
 
 // S-1-5-32-544, the Administrators group, as the token holds it.
 const unsigned char AdministratorsSid[16] = {
@@ -175,13 +169,17 @@ void AppendLine(char* buffer, size_t size, const char* text)
     buffer[used + length + 1] = '\0';
 }
 
-// The format with each %d replaced by the next value, cut to fit size.
+// The format with each %d replaced by the next value in decimal and each
+// %c by the next value as a character, cut to fit size.
 void FormatCounts(char* buffer, size_t size, const char* format, const int* values, size_t count)
 {
     size_t used = 0;
     size_t next = 0;
     for (const char* p = format; *p != '\0' && used + 1 < size; ++p) {
-        if (p[0] == '%' && p[1] == 'd' && next < count) {
+        if (p[0] == '%' && p[1] == 'c' && next < count) {
+            buffer[used++] = static_cast<char>(values[next++]);
+            ++p;
+        } else if (p[0] == '%' && p[1] == 'd' && next < count) {
             const int value = values[next++];
             unsigned int rest = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
             char digits[12];
@@ -271,6 +269,12 @@ void MemAndFileWalker::ShowSummary() const
         char line[320] = {};
         const int count = static_cast<int>(unexamined);
         FormatCounts(line, sizeof line, NotExaminedNote[language], &count, 1);
+        AppendLine(summary, sizeof summary, line);
+    }
+    for (size_t i = 0; i < unreachableShares_.size(); ++i) {
+        char line[160] = {};
+        const int letter = unreachableShares_[i];
+        FormatCounts(line, sizeof line, UnreachableShareNote[language], &letter, 1);
         AppendLine(summary, sizeof summary, line);
     }
     MessageBoxA(context->progressBar, summary, SummaryCaption[language], MB_OK);
@@ -468,19 +472,140 @@ ScanOutcome MemAndFileWalker::Remediate(const wchar_t* path, ExaminedFile& file)
     return OutcomeKillFailed;
 }
 
+namespace {
+
+// A registry key opened through the run-time table, closed through it.
+class RegistryKey {
+public:
+    explicit RegistryKey(const RuntimeApi& api) : api_(api) {}
+    ~RegistryKey()
+    {
+        if (key_)
+            api_.RegCloseKey(key_);
+    }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    HKEY* Receive() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    const RuntimeApi& api_;
+    HKEY key_ = nullptr;
+};
+
+// The share the user mapped at the letter, \\server\share, as the user's
+// profile keeps it; empty when there is none.
+WString MappedShare(const RuntimeApi& api, char letter)
+{
+    if (!api.RegOpenKeyExW || !api.RegQueryValueExW || !api.RegCloseKey)
+        return WString();
+    const wchar_t subKey[] = {L'N', L'e', L't', L'w', L'o', L'r', L'k', L'\\', static_cast<wchar_t>(letter), L'\0'};
+    RegistryKey key(api);
+    if (api.RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
+        return WString();
+    constexpr DWORD Room = 1024;
+    wchar_t remote[Room] = {};
+    DWORD type = 0;
+    DWORD bytes = (Room - 1) * sizeof(wchar_t);
+    if (api.RegQueryValueExW(key.Get(), L"RemotePath", nullptr, &type, reinterpret_cast<BYTE*>(remote), &bytes) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return WString();
+    remote[bytes / sizeof(wchar_t) < Room ? bytes / sizeof(wchar_t) : Room - 1] = L'\0';
+    WString share = remote;
+    while (share.size() > 2 && share.back() == L'\\')
+        share.pop_back();
+    if (share.size() < 3 || share[0] != L'\\' || share[1] != L'\\')
+        return WString();
+    return share;
+}
+
+// Server and share names, without regard to the case of ASCII letters.
+bool SameShare(const WString& a, const WString& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? static_cast<wchar_t>(a[i] + 32) : a[i];
+        const wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? static_cast<wchar_t>(b[i] + 32) : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// Vista and later, an administrator's process run elevated beside the
+// user's limited one: its logon session is another one, without the drive
+// letters the user mapped (Knowledge Base 937624).
+bool ElevatedWithSplitToken(const RuntimeApi& api)
+{
+    if (!HasElevation(api.GetVersion()) || !api.GetTokenInformation)
+        return false;
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
+        return false;
+    KernelHandle token(rawToken);
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD bytes = 0;
+    return api.GetTokenInformation(token.Get(), TokenElevationType, &type, sizeof type, &bytes) &&
+           type == TokenElevationTypeFull;
+}
+
+}  // namespace
+
 void MemAndFileWalker::ScanDrives()
 {
-    context->SetProgressRange(0, 23);
+    // One step per letter reaches the end at the last one: a step past the
+    // end would start the bar over. The memory pass leaves it anywhere.
+    context->SetProgressRange(0, lastDrive >= firstDrive ? lastDrive - firstDrive + 1 : 0);
+    context->SetProgressPos(0);
     context->SetProgressStep(1);
+
+    // Elevated with a split token, the user's mapped drives are reached
+    // through their shares, each once; a share that a letter this process
+    // sees leads to is walked at that letter.
+    WString shares[26];
+    bool visible[26] = {};
+    if (ElevatedWithSplitToken(api_)) {
+        for (char letter = firstDrive; letter <= lastDrive; ++letter) {
+            const char root[4] = {letter, ':', '\\', '\0'};
+            visible[letter - 'A'] = api_.GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR;
+            shares[letter - 'A'] = MappedShare(api_, letter);
+        }
+    }
+    auto shareOf = [&](char letter) -> const WString* {
+        const WString& share = shares[letter - 'A'];
+        if (share.empty() || visible[letter - 'A'])
+            return nullptr;
+        for (char other = firstDrive; other <= lastDrive; ++other) {
+            if ((visible[other - 'A'] || other < letter) && SameShare(shares[other - 'A'], share))
+                return nullptr;
+        }
+        return &share;
+    };
+
     for (char letter = firstDrive; letter <= lastDrive; ++letter) {
         context->StepProgress();
         if (context->StopRequested())
             return;
-        if (!isUsbVolume(letter)) {
-            const wchar_t root[3] = {static_cast<wchar_t>(letter), L':', L'\0'};
-            ScanDirectory(root);
+        if (isUsbVolume(letter))
+            continue;
+        if (!shares[letter - 'A'].empty() && !visible[letter - 'A']) {
+            if (const WString* share = shareOf(letter))
+                ScanShare(letter, *share);
+            continue;
         }
+        const wchar_t root[3] = {static_cast<wchar_t>(letter), L':', L'\0'};
+        ScanDirectory(root);
     }
+}
+
+void MemAndFileWalker::ScanShare(char letter, const WString& share)
+{
+    basicListing_ = api_.FindFirstFileExW && VersionNumber(api_.GetVersion()) >= 601;
+    WString path = L"\\\\?\\UNC" + share.substr(1);
+    if (!WalkFolder(path))
+        unreachableShares_ += letter;
 }
 
 void MemAndFileWalker::ScanDirectory(const wchar_t* dir)
@@ -506,51 +631,148 @@ unsigned long long FileSize(const FindData& entry)
     return static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
 }
 
+// The folders a walk has entered and not yet finished, innermost on top,
+// each with its open listing. They live on the heap, so that no depth a
+// file system allows can exhaust the worker's stack; each level holds one
+// open search, and there are never more levels than the path has
+// backslashes.
+template <class Level>
+class LevelStack {
+public:
+    LevelStack() = default;
+    ~LevelStack()
+    {
+        while (top_)
+            Pop();
+    }
+    LevelStack(const LevelStack&) = delete;
+    LevelStack& operator=(const LevelStack&) = delete;
+
+    Level* Top() const { return top_; }
+    // Takes the level; false when there is none (a failed allocation).
+    bool Push(Level* level)
+    {
+        if (!level)
+            return false;
+        level->parent = top_;
+        top_ = level;
+        return true;
+    }
+    void Pop()
+    {
+        Level* level = top_;
+        top_ = level->parent;
+        delete level;
+    }
+
+private:
+    Level* top_ = nullptr;
+};
+
+struct WideLevel {
+    WideLevel(const RuntimeApi& api, bool& basicInfo, WIN32_FIND_DATAW& entry, size_t length_)
+        : listing(api, basicInfo, entry), length(length_)
+    {
+    }
+    WideFolderListing listing;
+    size_t length;           // of the folder's path
+    bool entryTaken = false;  // the listing's current entry has been visited
+    WideLevel* parent = nullptr;
+};
+
+struct AnsiLevel {
+    AnsiLevel(const RuntimeApi& api, AString* dir_, size_t length_, size_t shownLength_)
+        : listing(api), dir(dir_), length(length_), shownLength(shownLength_)
+    {
+    }
+    FolderListing listing;
+    // The string that holds the folder's path in the form the file
+    // functions take: the walk's own, or an outer folder's short path.
+    AString* dir;
+    size_t length;
+    size_t shownLength;
+    // The folder's short path, made when an entry first needs it; empty
+    // while not made, and when the folder has none.
+    AString shortDir;
+    size_t shortLength = 0;
+    bool shortDirMade = false;
+    bool entryTaken = false;
+    AnsiLevel* parent = nullptr;
+};
+
 }  // namespace
 
 // path holds the folder on entry and again on return; entries are appended
 // to it in place, so one buffer serves the whole walk. It is the form the
 // wide functions take, a drive path with \\?\ in front; without that
-// prefix it is the path shown. A path that failed() (no memory to grow it)
-// ends the walk.
-void MemAndFileWalker::WalkFolder(WString& path)
+// prefix it is the path shown. The walk is depth-first in the order of the
+// listings: a folder is entered the moment its entry is met. A path that
+// failed() (no memory to grow it) ends the walk.
+bool MemAndFileWalker::WalkFolder(WString& path)
 {
-    WideFolderListing listing(api_, basicListing_);
-    {
+    const size_t rootLength = path.size();
+    // A share's files are shown as \\server\share\..., without \\?\UNC.
+    const bool share = path.substr(0, 8) == L"\\\\?\\UNC\\";
+    auto shownOf = [share](const WString& path) {
+        return share ? L"\\" + path.substr(7) : WString(PlainPath(path.c_str()));
+    };
+    LevelStack<WideLevel> levels;
+    // The innermost listing's entry; an outer one's is not needed again.
+    WIN32_FIND_DATAW entry = {};
+    // True when the folder in path is listed and now the innermost level.
+    auto enter = [&]() {
+        if (!levels.Push(new (NoThrow) WideLevel(api_, basicListing_, entry, path.size())))
+            return false;
         RedirectionOff off(api_);
-        if (!listing.First(path))
-            return;
-    }
-    do {
-        if (context->StopRequested() || path.failed())
-            break;
-        const WIN32_FIND_DATAW& entry = listing.Entry();
-        const EntryKind kind = KindOf(entry);
-        if (kind == EntryKind::Skipped)
-            continue;
-        const wchar_t* name = listing.ReachableName(path);
-        if (!name) {
-            if (kind == EntryKind::File)
-                OnFile(0, nullptr, FileSize(entry), (WString(PlainPath(path.c_str())) + L'\\' + entry.cFileName).c_str());
-            continue;
-        }
-        const size_t length = path.size();
-        path += L'\\';
-        path += name;
-        if (path.failed())
-            break;
-        if (kind == EntryKind::Folder) {
-            WalkFolder(path);
-        } else {
-            const unsigned long long size =
-                static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
-            const unsigned long long known = IsContentElsewhere(entry.dwFileAttributes) ? ContentElsewhere
-                                             : openEveryFile                                      ? UnknownSize
-                                                                                                  : size;
-            OnFile(0, path.c_str(), known, PlainPath(path.c_str()));
-        }
+        if (levels.Top()->listing.First(path))
+            return true;
+        levels.Pop();
+        return false;
+    };
+    const bool listed = enter();
+    while (WideLevel* level = levels.Top()) {
+        WideFolderListing& listing = level->listing;
+        const size_t length = level->length;
         path.resize(length);
-    } while (listing.Next());
+        // The first entry comes with the listing; a level returned to has
+        // taken the one it descended into.
+        bool more = !level->entryTaken || listing.Next();
+        level->entryTaken = true;
+        bool entered = false;
+        for (; more && !entered; more = !entered && listing.Next()) {
+            if (context->StopRequested() || path.failed()) {
+                path.resize(rootLength);
+                return listed;
+            }
+            const EntryKind kind = KindOf(entry);
+            if (kind == EntryKind::Skipped)
+                continue;
+            const wchar_t* name = listing.ReachableName(path);
+            if (!name) {
+                if (kind == EntryKind::File)
+                    OnFile(0, nullptr, FileSize(entry), (shownOf(path) + L'\\' + entry.cFileName).c_str());
+                continue;
+            }
+            path += L'\\';
+            path += name;
+            if (path.failed())
+                return listed;
+            if (kind == EntryKind::Folder || (kind == EntryKind::MountPoint && TakeMountedVolume(path))) {
+                entered = enter();
+            } else if (kind == EntryKind::File) {
+                const unsigned long long known = IsContentElsewhere(entry.dwFileAttributes) ? ContentElsewhere
+                                                 : openEveryFile                             ? UnknownSize
+                                                                                             : FileSize(entry);
+                OnFile(0, path.c_str(), known, share ? shownOf(path).c_str() : PlainPath(path.c_str()));
+            }
+            if (!entered)
+                path.resize(length);
+        }
+        if (!entered)
+            levels.Pop();
+    }
+    path.resize(rootLength);
+    return listed;
 }
 
 // The Windows 95 family's walk, in the ANSI code page. path and shown hold
@@ -558,34 +780,56 @@ void MemAndFileWalker::WalkFolder(WString& path)
 // functions take, shown the folder's own path.
 void MemAndFileWalker::WalkFolder9x(AString& path, AString& shown)
 {
-    FolderListing listing(api_);
-    if (!listing.First(path))
-        return;
-    // The folder's short path, made when an entry first needs it.
-    AString shortDir;
-
-    do {
-        if (context->StopRequested() || path.failed() || shown.failed() || shortDir.failed())
-            break;
-        const WIN32_FIND_DATAA& entry = listing.Entry();
-        const EntryKind kind = KindOf(entry);
-        if (kind == EntryKind::Skipped)
+    const size_t rootLength = path.size();
+    const size_t shownRootLength = shown.size();
+    LevelStack<AnsiLevel> levels;
+    auto enter = [&](AString* dir) {
+        if (!levels.Push(new (NoThrow) AnsiLevel(api_, dir, dir->size(), shown.size())))
+            return;
+        if (!levels.Top()->listing.First(*dir))
+            levels.Pop();
+    };
+    enter(&path);
+    while (AnsiLevel* level = levels.Top()) {
+        AString& dir = *level->dir;
+        dir.resize(level->length);
+        shown.resize(level->shownLength);
+        if (level->entryTaken && !level->listing.Next()) {
+            levels.Pop();
             continue;
-        const EntryRoute route = RouteTo(entry, kind == EntryKind::Folder, path);
+        }
+        level->entryTaken = true;
+        if (context->StopRequested() || dir.failed() || shown.failed())
+            break;
+        const WIN32_FIND_DATAA& entry = level->listing.Entry();
+        const EntryKind kind = KindOf(entry);
+        if (kind == EntryKind::Skipped || kind == EntryKind::MountPoint)
+            continue;
+        const EntryRoute route = RouteTo(entry, kind == EntryKind::Folder, dir);
         if (!route.name) {
             if (kind == EntryKind::File)
                 OnFile(0, nullptr, FileSize(entry), WideFromAnsi((shown + '\\' + entry.cFileName).c_str()).c_str());
             continue;
         }
-        AString* base = &path;
+        AString* base = &dir;
         if (route.form == FolderForm::Short) {
-            if (shortDir.empty())
-                shortDir = ShortPathOf(path);
-            base = &shortDir;
+            if (!level->shortDirMade) {
+                level->shortDirMade = true;
+                // A folder without a short path is reached as it is: no copy
+                // of a long path is kept.
+                AString shortDir = ShortPathOf(dir);
+                if (!shortDir.failed() && !(shortDir == dir)) {
+                    level->shortDir = std::move(shortDir);
+                    level->shortLength = level->shortDir.size();
+                }
+            }
+            if (!level->shortDir.empty())
+                base = &level->shortDir;
         }
 
-        const size_t baseLength = base->size();
-        const size_t shownLength = shown.size();
+        // The short path keeps what its last entry appended until now.
+        if (base != &dir)
+            base->resize(level->shortLength);
         *base += '\\';
         *base += route.name;
         shown += '\\';
@@ -593,14 +837,50 @@ void MemAndFileWalker::WalkFolder9x(AString& path, AString& shown)
         if (base->failed() || shown.failed())
             break;
         if (kind == EntryKind::Folder) {
-            WalkFolder9x(*base, shown);
+            enter(base);
         } else {
-            const unsigned long long size =
-                static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
-            OnFile(0, WideFromAnsi(base->c_str()).c_str(), openEveryFile ? UnknownSize : size,
+            OnFile(0, WideFromAnsi(base->c_str()).c_str(), openEveryFile ? UnknownSize : FileSize(entry),
                    WideFromAnsi(shown.c_str()).c_str());
         }
-        base->resize(baseLength);
-        shown.resize(shownLength);
-    } while (listing.Next());
+    }
+    path.resize(rootLength);
+    shown.resize(shownRootLength);
+}
+
+// A volume mounted in a folder is walked there when no drive letter of the
+// pass leads to it and it is not on USB, once a scan; any other folder with
+// the mount point tag is a junction and left alone.
+bool MemAndFileWalker::TakeMountedVolume(WString& folder)
+{
+    if (!api_.GetVolumeNameForVolumeMountPointW)
+        return false;
+    wchar_t volume[MaxVolumeName] = {};
+    folder += L'\\';
+    BOOL mounted;
+    {
+        RedirectionOff off(api_);
+        mounted = api_.GetVolumeNameForVolumeMountPointW(folder.c_str(), volume, MaxVolumeName);
+    }
+    folder.pop_back();
+    if (!mounted)
+        return false;
+    volume[MaxVolumeName - 1] = L'\0';
+
+    if (!letterVolumesListed_) {
+        letterVolumesListed_ = true;
+        for (char letter = firstDrive; letter <= lastDrive; ++letter) {
+            const wchar_t root[4] = {static_cast<wchar_t>(letter), L':', L'\\', L'\0'};
+            wchar_t name[MaxVolumeName] = {};
+            if (api_.GetVolumeNameForVolumeMountPointW(root, name, MaxVolumeName)) {
+                name[MaxVolumeName - 1] = L'\0';
+                letterVolumes_ += name;
+                letterVolumes_ += L'\n';
+            }
+        }
+    }
+    const WString line = WString(volume) + L'\n';
+    if (letterVolumes_.find(line) != WString::npos || mountedVolumes_.find(line) != WString::npos)
+        return false;
+    mountedVolumes_ += line;
+    return !IsUsbVolumeNamed(api_, volume);
 }

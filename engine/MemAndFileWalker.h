@@ -80,8 +80,11 @@ public:
     UINT unexamined = 0;
 
 private:
-    void WalkFolder(WString& path);
+    // False when the folder itself could not be listed.
+    bool WalkFolder(WString& path);
+    void ScanShare(char letter, const WString& share);
     void WalkFolder9x(AString& path, AString& shown);
+    bool TakeMountedVolume(WString& folder);
     ScanOutcome Remediate(const wchar_t* path, ExaminedFile& file);
     // Whether the file was found infected earlier in this scan; Found
     // remembers it.
@@ -96,6 +99,14 @@ private:
     RuntimeApi api_;
     // The NT family's listing leaves out short names where the system allows.
     bool basicListing_ = false;
+    // Volume names, \\?\Volume{...}\, each ended by a line feed: those at
+    // the pass's drive letters, and those walked where they are mounted.
+    static constexpr DWORD MaxVolumeName = 50;
+    bool letterVolumesListed_ = false;
+    WString letterVolumes_;
+    WString mountedVolumes_;
+    // The letters of mapped drives whose shares an elevated scan could not list.
+    AString unreachableShares_;
     // Why the memory pass examined nothing, when the process list could say.
     ListGap memoryGap_ = GapNone;
     // A "Kill Failed" where the deletion or its registration for the restart

@@ -24,6 +24,9 @@ constexpr size_t MaxQueryBytes = 64 * 1024 * 1024;
 // of Vista's PROCESS_ALL_ACCESS (0x1FFFFF), which holds rights they lack.
 constexpr DWORD ModuleQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 
+// How often a module snapshot that fails with ERROR_BAD_LENGTH is taken.
+constexpr int ModuleSnapshotTries = 16;
+
 // After TerminateThread, how long to wait for the call thread to be gone.
 constexpr DWORD ReapWaitMs = 1000;
 
@@ -94,7 +97,17 @@ struct SnapshotCall final : CallBlock {
     DWORD processId = 0;
     HANDLE result = INVALID_HANDLE_VALUE;
 
-    void Call() noexcept override { result = create(TH32CS_SNAPMODULE, processId); }
+    // Microsoft documents ERROR_BAD_LENGTH as a snapshot to be taken again:
+    // the module list changed while it was read. The tries stay within the
+    // call's time limit.
+    void Call() noexcept override
+    {
+        for (int attempt = 0; attempt < ModuleSnapshotTries; ++attempt) {
+            result = create(TH32CS_SNAPMODULE, processId);
+            if (result != INVALID_HANDLE_VALUE || GetLastError() != ERROR_BAD_LENGTH)
+                return;
+        }
+    }
     void Discard() noexcept override
     {
         if (result != INVALID_HANDLE_VALUE && result != nullptr)
@@ -327,6 +340,11 @@ int ProcessList::TimedModule32Next(HANDLE snapshot, MODULEENTRY32W* entry)
 template <class Entry>
 bool ProcessList::WalkModules(DWORD processId, ProcessRecord& record)
 {
+    // Id 0, the NT family's idle process, is taken for the calling process:
+    // a snapshot of this one, on a thread that may be ended at its limit
+    // holding the loader's lock.
+    if (processId == 0)
+        return true;
     SnapshotHandle snapshot(TimedModuleSnapshot(processId));
     if (!snapshot)
         return true;

@@ -64,6 +64,8 @@ void ResolveLaterKernel32Functions(RuntimeApi& api)
 {
     const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     api.FindFirstFileExW = ResolveFunction<FindFirstFileExWFn>(kernel32, "FindFirstFileExW");
+    api.GetVolumeNameForVolumeMountPointW =
+        ResolveFunction<GetVolumeNameForVolumeMountPointWFn>(kernel32, "GetVolumeNameForVolumeMountPointW");
     api.Wow64DisableWow64FsRedirection =
         ResolveFunction<Wow64DisableWow64FsRedirectionFn>(kernel32, "Wow64DisableWow64FsRedirection");
     api.Wow64RevertWow64FsRedirection =
@@ -87,6 +89,9 @@ void ResolveTokenFunctions(RuntimeApi& api)
 {
     const HMODULE advapi32 = GetModuleHandleA("advapi32.dll");
     api.GetTokenInformation = ResolveFunction<GetTokenInformationFn>(advapi32, "GetTokenInformation");
+    api.RegOpenKeyExW = ResolveFunction<RegOpenKeyExWFn>(advapi32, "RegOpenKeyExW");
+    api.RegQueryValueExW = ResolveFunction<RegQueryValueExWFn>(advapi32, "RegQueryValueExW");
+    api.RegCloseKey = ResolveFunction<RegCloseKeyFn>(advapi32, "RegCloseKey");
 }
 
 RuntimeApi OrdinaryApi()

@@ -43,6 +43,11 @@ using NtSetInformationFileFn = LONG(WINAPI*)(HANDLE file, NativeIoStatus* status
 using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                                             DWORD bytes, PDWORD returned);
 
+using RegOpenKeyExWFn = LONG(WINAPI*)(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+using RegQueryValueExWFn = LONG(WINAPI*)(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                         LPDWORD bytes);
+using RegCloseKeyFn = LONG(WINAPI*)(HKEY key);
+
 using Wow64DisableWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID* oldValue);
 using Wow64RevertWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID oldValue);
 
@@ -61,6 +66,7 @@ using GetVolumeInformationWFn = BOOL(WINAPI*)(LPCWSTR root, LPWSTR name, DWORD n
                                               DWORD fileSystemSize);
 using CreateFileWFn = HANDLE(WINAPI*)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                       DWORD disposition, DWORD flags, HANDLE templateFile);
+using GetVolumeNameForVolumeMountPointWFn = BOOL(WINAPI*)(LPCWSTR mountPoint, LPWSTR volumeName, DWORD size);
 
 using GetVersionFn = DWORD(WINAPI*)(void);
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD processId);
@@ -133,11 +139,20 @@ struct RuntimeApi {
     QueryDosDeviceWFn QueryDosDeviceW = nullptr;
     GetFileInformationByHandleFn GetFileInformationByHandle = nullptr;
     GetVolumeInformationWFn GetVolumeInformationW = nullptr;
+    // The volume mounted in a folder, or at a drive letter; Windows 2000
+    // and later.
+    GetVolumeNameForVolumeMountPointWFn GetVolumeNameForVolumeMountPointW = nullptr;
 
     // The token query that tells whether the scan could have had an
     // administrator's rights. Windows 95's advapi32 is not known to export
     // it and that family never asks, so it is looked up, not imported.
     GetTokenInformationFn GetTokenInformation = nullptr;
+    // The drives the user mapped, as the user's profile keeps them: an
+    // elevated process of a split token does not see them. The lists of
+    // Windows 95's and NT 4.0's advapi32 do not show these names either.
+    RegOpenKeyExWFn RegOpenKeyExW = nullptr;
+    RegQueryValueExWFn RegQueryValueExW = nullptr;
+    RegCloseKeyFn RegCloseKey = nullptr;
 
     // The disk walk's directory search, ordinary imports kept here so that a
     // test can stand in for them: Wine gives no file a reparse tag, no file
@@ -197,12 +212,13 @@ void ResolveToolhelpFunctions(RuntimeApi& api, HMODULE kernel32);
 void ResolvePsapiFunctions(RuntimeApi& api, HMODULE psapi);
 void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll);
 // From the kernel32 that every process has loaded; needs no library handle:
-// file-system redirection, the faster listing, and the file and volume
-// queries of removal.
+// file-system redirection, the faster listing, mounted volumes, and the
+// file and volume queries of removal.
 void ResolveLaterKernel32Functions(RuntimeApi& api);
 // From the ntdll that every NT process has loaded: the file information call.
 void ResolveLoadedNtdllFunctions(RuntimeApi& api);
-// From the advapi32 that the program imports from, so it is loaded.
+// From the advapi32 that the program imports from, so it is loaded: the
+// token query and the registry functions.
 void ResolveTokenFunctions(RuntimeApi& api);
 
 // Null in the product. A test sets it to change the table after resolving:

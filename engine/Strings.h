@@ -116,6 +116,11 @@ public:
     BasicString& operator+=(const T* text) { return append(text, Length(text)); }
     BasicString& operator+=(T c) { return append(&c, 1); }
     void push_back(T c) { append(&c, 1); }
+    void pop_back() noexcept
+    {
+        if (size_ != 0)
+            data_[--size_] = T();
+    }
 
     BasicString& insert(size_t pos, const T* text)
     {
@@ -145,6 +150,17 @@ public:
     {
         for (size_t i = pos; i < size_; ++i) {
             if (data_[i] == c)
+                return i;
+        }
+        return npos;
+    }
+    size_t find(const BasicString& text, size_t pos = 0) const noexcept
+    {
+        for (size_t i = pos; text.size_ <= size_ && i <= size_ - text.size_; ++i) {
+            size_t same = 0;
+            while (same < text.size_ && data_[i + same] == text.data_[same])
+                ++same;
+            if (same == text.size_)
                 return i;
         }
         return npos;

@@ -1048,22 +1048,32 @@ TEST(DiskScan, DrivesFromCToZAreSteppedAndUsbVolumesSkipped)
     const std::string worm = tree.WriteFile("drive-walk\\worm.exe", infection.bytes);
     ScanHost host;
 
-    // Every volume on USB: 24 steps, nothing walked.
+    // Every volume on USB: 24 steps, nothing walked. The bar starts over
+    // from where a memory pass of 60 processes left it and ends full.
     {
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
         walker.isUsbVolume = [](char) { return true; };
-        ScanReport report = host.Run([&](ScanContext&) { walker.ScanDrives(); });
+        int position = -1;
+        ScanReport report = host.Run([&](ScanContext& context) {
+            context.SetProgressRange(0, 60);
+            context.SetProgressPos(60);
+            walker.ScanDrives();
+            position = static_cast<int>(SendMessageA(host.progressBar, PBM_GETPOS, 0, 0));
+        });
         EXPECT_TRUE(walker.diskPaths.empty());
-        ASSERT_GE(report.progress.size(), 2u);
-        EXPECT_EQ(report.progress[0].message, UINT(PBM_SETRANGE));
-        EXPECT_EQ(report.progress[0].lParam, MAKELPARAM(0, 23));
-        EXPECT_EQ(report.progress[1].message, UINT(PBM_SETSTEP));
-        EXPECT_EQ(report.progress[1].wParam, 1u);
+        ASSERT_GE(report.progress.size(), 5u);
+        EXPECT_EQ(report.progress[2].message, UINT(PBM_SETRANGE));
+        EXPECT_EQ(report.progress[2].lParam, MAKELPARAM(0, 24));
+        EXPECT_EQ(report.progress[3].message, UINT(PBM_SETPOS));
+        EXPECT_EQ(report.progress[3].wParam, 0u);
+        EXPECT_EQ(report.progress[4].message, UINT(PBM_SETSTEP));
+        EXPECT_EQ(report.progress[4].wParam, 1u);
         size_t steps = 0;
         for (const auto& m : report.progress)
             steps += m.message == PBM_STEPIT;
         EXPECT_EQ(steps, 24u);
+        EXPECT_EQ(position, 24);
         EXPECT_TRUE(FileExists(worm));
     }
     // Only C: on USB: the others (absent here) are tried, C: is not walked.

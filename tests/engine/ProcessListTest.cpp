@@ -106,6 +106,11 @@ struct FakeSystem {
     std::map<HANDLE, DWORD> opened;
     int processSnapshots = 0;
     int moduleSnapshots = 0;
+    int moduleSnapshotsOfZero = 0;
+    // Module snapshots of a process that fail before one succeeds, and how.
+    DWORD failSnapshotOf = 0;
+    int snapshotFailures = 0;
+    DWORD snapshotError = ERROR_BAD_LENGTH;
     int threadSnapshots = 0;
     int badSizes = 0;
 };
@@ -162,6 +167,12 @@ HANDLE WINAPI FakeCreateToolhelp32Snapshot(DWORD flags, DWORD processId)
         snap.kind = ThreadSnap;
     } else if (flags == TH32CS_SNAPMODULE) {
         ++fake->moduleSnapshots;
+        fake->moduleSnapshotsOfZero += processId == 0;
+        if (processId != 0 && processId == fake->failSnapshotOf && fake->snapshotFailures > 0) {
+            --fake->snapshotFailures;
+            SetLastError(fake->snapshotError);
+            return INVALID_HANDLE_VALUE;
+        }
         if (processId != 0 && processId == fake->hangSnapshotOf)
             Hang(nullptr);
         if (!FindProcess(processId))
@@ -646,7 +657,8 @@ TEST_F(FakeFamily, Nt5PlusRecordsKeepTheCaseAndCutLongNames)
 {
     const std::string longName(140, 'n');
     system_.processes = {
-        Process(0, 1, "[System Process]"),
+        // Tool-help takes id 0 for the calling process.
+        Process(0, 1, "[System Process]", {Module(0, 0x400000, 0x1000, "C:\\self.exe")}),
         Process(8, 30, "System"),
         Process(0x44, 3, "Explorer.EXE",
                 {Module(0x44, 0x400000, 0x5000, "C:\\Windows\\Explorer.EXE"),
@@ -664,6 +676,8 @@ TEST_F(FakeFamily, Nt5PlusRecordsKeepTheCaseAndCutLongNames)
         EXPECT_EQ(system_.badSizes, 0);
         EXPECT_EQ(list.records[0].processId, 0u);
         EXPECT_STREQ(list.records[0].name, "[System Process]");
+        EXPECT_EQ(list.records[0].moduleCount, 0u);
+        EXPECT_EQ(system_.moduleSnapshotsOfZero, 0);
         EXPECT_EQ(list.records[1].threadCount, 30u);
 
         const ProcessRecord& explorer = list.records[2];
@@ -1140,6 +1154,37 @@ TEST_F(FakeFamily, StopRequests)
     EXPECT_EQ(CountMessages(report, PBM_STEPIT), 1u);
 }
 
+TEST_F(FakeFamily, AModuleSnapshotRefusedWithBadLengthIsTakenAgain)
+{
+    const struct {
+        DWORD error;
+        int failures;
+        DWORD modules;
+        int snapshots;
+    } cases[] = {
+        {ERROR_BAD_LENGTH, 1, 2, 2},
+        {ERROR_BAD_LENGTH, 1000, 0, 16},  // tries end, within the call's limit
+        {ERROR_ACCESS_DENIED, 1, 0, 1},
+    };
+    for (DWORD version : {Win98Version, 0x0A280105ul}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << std::hex << version << std::dec << ", error " << c.error << " "
+                                            << c.failures << " times");
+            system_.version = version;
+            system_.processes = {Process(0x10, 1, "C:\\a\\a.exe", Modules(0x10, 2, "C:\\a"))};
+            system_.failSnapshotOf = 0x10;
+            system_.snapshotFailures = c.failures;
+            system_.snapshotError = c.error;
+            system_.moduleSnapshots = 0;
+            ProcessList list;
+            ASSERT_EQ(list.Refresh(), 1);
+            ASSERT_EQ(list.count, 1u);
+            EXPECT_EQ(list.records[0].moduleCount, c.modules);
+            EXPECT_EQ(system_.moduleSnapshots, c.snapshots);
+        }
+    }
+}
+
 TEST_F(FakeFamily, TimedNextModuleCallHandsBackTheEntry)
 {
     system_.processes = {Process(0x10, 1, "a.exe", Modules(0x10, 2, "C:\\a"))};
@@ -1246,7 +1291,7 @@ TEST_F(FakeFamily, AllocationFailuresEndTheRefreshCleanly)
         EXPECT_TRUE(visits.empty());
         ASSERT_FALSE(report.progress.empty());
         EXPECT_EQ(report.progress[0].message, static_cast<UINT>(PBM_SETRANGE));
-        EXPECT_EQ(report.progress[0].lParam, MAKELPARAM(0, 23));  // the disk pass's range
+        EXPECT_EQ(report.progress[0].lParam, MAKELPARAM(0, 1));  // the disk pass's range: one letter
         EXPECT_TRUE(report.summaryShown);
     }
 }

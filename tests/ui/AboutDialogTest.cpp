@@ -84,6 +84,17 @@ protected:
         return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
     }
 
+    // Waits, without dispatching it, for a WM_TIMER of the window: a loaded
+    // machine may post it late.
+    static bool TimerMessageComes(HWND window)
+    {
+        for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(1)) {
+            if (HasTimerMessage(window))
+                return true;
+        }
+        return false;
+    }
+
     // Moves the cursor onto the link and lets it see the hit test.
     static void Hover(const AboutWindow& about)
     {
@@ -219,8 +230,7 @@ TEST_F(AboutDialogTest, HoverStartsTheTimerAndLeavingStopsIt)
 
     Hover(about);
     EXPECT_EQ(about.HoverFlag(), 1);
-    Sleep(20);
-    EXPECT_TRUE(HasTimerMessage(link));
+    EXPECT_TRUE(TimerMessageComes(link));
     EXPECT_EQ(WindowFromPoint(CenterOf(link)), link);
     EXPECT_EQ(SendMessageA(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)),
               TRUE);
@@ -232,8 +242,13 @@ TEST_F(AboutDialogTest, HoverStartsTheTimerAndLeavingStopsIt)
     Leave();
     ASSERT_TRUE(PumpUntil(about.window, [&] { return about.HoverFlag() == 0; }, 5000));
     PumpFor(about.window, 30);
-    Sleep(20);
+    // A timer of the same period started now has ticked by the time it is
+    // seen: the link's would have ticked too, had it been left running.
+    const UINT_PTR witness = SetTimer(main.window, 0x7A, 1, nullptr);
+    ASSERT_NE(witness, 0u);
+    EXPECT_TRUE(TimerMessageComes(main.window));
     EXPECT_FALSE(HasTimerMessage(link)) << "the timer runs only while hovering";
+    KillTimer(main.window, witness);
 
     // The flag is kept in the dialog, the previous procedure in the link.
     EXPECT_NE(GetWindowLongPtrA(link, GWLP_USERDATA), 0);
