@@ -91,13 +91,16 @@ MatchResult MatchHandle(HANDLE file, const SignatureSet& signatures)
     if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || sizeHigh != 0)
         return MatchClean;
 
+    // Rows of one size share the one digest: the file is read once.
+    unsigned char digest[16] = {};
+    bool hashed = false;
     for (size_t i = 0; i < signatures.count; ++i) {
         const SignatureEntry& row = signatures.rows[i];
         if (row.size != size)
             continue;
-        unsigned char digest[16] = {};
-        if (FAILED(HashFile(file, digest)))
+        if (!hashed && FAILED(HashFile(file, digest)))
             return MatchUnread;
+        hashed = true;
         if (std::memcmp(digest, row.md5, sizeof digest) == 0)
             return MatchInfected;
     }
