@@ -375,15 +375,11 @@ bool SamePath(const AString& a, const AString& b)
 // a share, a CD or DVD, or a volume mounted read-only.
 bool RightsCouldHelp(const RuntimeApi& api, const wchar_t* path)
 {
-    const wchar_t* plain = PlainPath(path);
-    if (plain[0] == L'\\' && plain[1] == L'\\')
+    if (!LaterDeletionReaches(api, path))
         return false;
+    const wchar_t* plain = PlainPath(path);
     if (plain[0] == L'\0' || plain[1] != L':')
         return true;
-    const char root[4] = {static_cast<char>(plain[0]), ':', '\\', '\0'};
-    const UINT type = api.GetDriveTypeA(root);
-    if (type == DRIVE_REMOTE || type == DRIVE_CDROM)
-        return false;
     constexpr DWORD ReadOnlyVolume = 0x00080000;  // FILE_READ_ONLY_VOLUME
     const wchar_t wideRoot[4] = {plain[0], L':', L'\\', L'\0'};
     DWORD flags = 0;

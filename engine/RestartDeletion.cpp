@@ -286,13 +286,11 @@ bool AddWininitDeletion(const RuntimeApi& api, const char* wininitPath, const ch
     return true;
 }
 
-namespace {
-
-// A drive whose deletions at restart would never be carried out: network
-// drives (MoveFileEx: "the file cannot exist on a remote share, because
-// delayed operations are performed before the network is available"; on
-// the Windows 95 family WININIT.EXE runs before any network or CD-ROM
-// driver is loaded) and CD and DVD drives, which are read-only besides.
+// Network drives (MoveFileEx: "the file cannot exist on a remote share,
+// because delayed operations are performed before the network is
+// available"; on the Windows 95 family WININIT.EXE runs before any network
+// or CD-ROM driver is loaded) and CD and DVD drives, which are read-only
+// besides.
 bool LaterDeletionReaches(const RuntimeApi& api, const wchar_t* path)
 {
     const wchar_t* plain = PlainPath(path);
@@ -304,6 +302,8 @@ bool LaterDeletionReaches(const RuntimeApi& api, const wchar_t* path)
     const UINT type = api.GetDriveTypeA(root);
     return type != DRIVE_REMOTE && type != DRIVE_CDROM;
 }
+
+namespace {
 
 // Plain path handling reads the path as the same file: it fits in MAX_PATH
 // and no part of it ends in a dot or a space or names a device.

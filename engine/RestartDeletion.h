@@ -3,6 +3,10 @@
 
 #include "RuntimeApi.h"
 
+// False for a file on a share, a network drive or a CD or DVD drive, whose
+// deletion at restart would never be carried out.
+bool LaterDeletionReaches(const RuntimeApi& api, const wchar_t* path);
+
 // The NT family registers the deletion with MoveFileExW, the Windows 95
 // family through WININIT.INI (ScheduleWininitDeletion). Neither reaches a
 // network or CD drive, which do not exist yet when the deletions are
