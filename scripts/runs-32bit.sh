@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Exits 0 when this machine executes 32-bit x86 code (its kernel's IA32
-# emulation), which 32-bit Wine needs; otherwise 1. Probed with a static
+# emulation) and 32-bit Wine is installed; otherwise 1. With --cpu, only
+# the first: whether 32-bit Wine can be installed. Probed with a static
 # i386 program that only calls exit(42).
 set -u
+if [ "${1:-}" != --cpu ] && [ ! -x /usr/lib/wine/wine ]; then
+  exit 1
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' > "$work/probe.s"

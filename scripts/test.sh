@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
 "$root/scripts/runs-32bit.sh" ||
-  echo "Skipping the *_i686 tests: this machine cannot execute 32-bit code, so 32-bit Wine cannot run."
+  echo "Skipping the *_i686 tests: this machine cannot execute 32-bit code, or 32-bit Wine is not installed."
 
 prefix="$root/build/x86_64/wineprefix"
 "$root/scripts/wine-prefix.sh" start "$prefix"
