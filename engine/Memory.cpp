@@ -28,17 +28,24 @@ void operator delete[](void* block, size_t) noexcept { FreeBytes(block); }
 #else
 #include <new>
 
+const BlockSource* TestBlockSource = nullptr;
+
 // The test programs keep the C++ library's heap, which their own delete frees.
 void* AllocateBytes(size_t bytes) noexcept
 {
     if (AllocationAllowed && !AllocationAllowed(bytes))
         return nullptr;
+    if (TestBlockSource)
+        return TestBlockSource->allocate(bytes);
     return ::operator new(bytes, std::nothrow);
 }
 
 void FreeBytes(void* block) noexcept
 {
-    ::operator delete(block);
+    if (TestBlockSource)
+        TestBlockSource->release(block);
+    else
+        ::operator delete(block);
 }
 #endif
 

@@ -25,6 +25,15 @@ void FreeBytes(void* block) noexcept;
 // does when memory runs out.
 extern bool (*AllocationAllowed)(size_t bytes);
 
+// In the test programs, where set: AllocateBytes takes its blocks from it
+// and FreeBytes gives them back, so that a test's heap can see a write past
+// the end of a block.
+struct BlockSource {
+    void* (*allocate)(size_t bytes);
+    void (*release)(void* block);
+};
+extern const BlockSource* TestBlockSource;
+
 // The one owner of an object or an array made with new (NoThrow); the
 // subset of std::unique_ptr the program uses.
 template <class T>

@@ -5,6 +5,8 @@
 #                     model, which GoogleTest needs), built on every machine
 #                     so that a fault of 32-bit code breaks every build, and
 #                     run only where the machine runs 32-bit code;
+#   build/x86_64-product  the program as an x86_64 build with the same own
+#                     runtime, which the tests start on every machine;
 #   build/x86_64      the 64-bit test programs and every test of the suite.
 # With the argument "product": only the product, in build/i686.
 # With the argument "run": only the program that scripts/run.sh starts: the
@@ -36,7 +38,13 @@ configure_x86_64() {
   [ $runs32 -eq 1 ] && i686_tests="$root/build/i686-tests"
   configure x86_64 mingw-x86_64 -DTAVOK_TESTS=ON \
     -DTAVOK_PRODUCT_EXE="$root/build/i686/ui/TavokRemover.exe" \
+    -DTAVOK_PRODUCT_EXE_X86_64="$root/build/x86_64-product/ui/TavokRemover.exe" \
     -DTAVOK_I686_TESTS="$i686_tests"
+}
+
+build_x86_64_product() {
+  configure x86_64-product mingw-x86_64-product
+  cmake --build "$root/build/x86_64-product" --target TavokRemover
 }
 
 case "${1:-}" in
@@ -50,8 +58,7 @@ run)
     configure i686 mingw-i686
     cmake --build "$root/build/i686" --target TavokRemover
   else
-    configure_x86_64
-    cmake --build "$root/build/x86_64" --target TavokRemover
+    build_x86_64_product
   fi
   exit 0
   ;;
@@ -62,6 +69,8 @@ cmake --build "$root/build/i686"
 
 configure i686-tests mingw-i686-posix -DTAVOK_TESTS=ON -DTAVOK_TEST_PROGRAMS_ONLY=ON
 cmake --build "$root/build/i686-tests" --target engine_tests ui_tests product_tests
+
+build_x86_64_product
 
 configure_x86_64
 cmake --build "$root/build/x86_64"

@@ -20,7 +20,7 @@ if "$root/scripts/runs-32bit.sh"; then
   wine=/usr/lib/wine/wine
   echo "Starting the i686 build, the shipped program, under 32-bit Wine: $exe"
 else
-  exe="$root/build/x86_64/ui/TavokRemover.exe"
+  exe="$root/build/x86_64-product/ui/TavokRemover.exe"
   wine=/usr/lib/wine/wine64
   echo "Starting the x86_64 build under 64-bit Wine (this machine cannot execute 32-bit code): $exe"
 fi

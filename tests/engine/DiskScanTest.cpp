@@ -245,11 +245,14 @@ LONG WINAPI SwapBeforeRemoval(HANDLE file, NativeIoStatus* status, PVOID info, U
     return realSetInformation(file, status, info, length, infoClass);
 }
 
-// An ACL that denies the copies named "guarded" to all but backup semantics.
+// An ACL that denies the copies named "guarded" to all but backup semantics,
+// and one that lets the copies named "readable" be read but not removed, as
+// System32 grants a user without administrator rights.
 HANDLE WINAPI GuardedOpen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags, HANDLE templateFile)
 {
-    if (std::wcsstr(path, L"guarded") && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+    if ((std::wcsstr(path, L"guarded") && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) ||
+        (std::wcsstr(path, L"readable") && (access & (DELETE | FILE_WRITE_ATTRIBUTES)))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -289,6 +292,8 @@ TEST(DiskScan, WhatIsRemovedIsTheFileThatWasExamined)
     TempTree tree;
     const std::string guarded = tree.WriteFile("guarded.exe", infection.bytes);
     SetFileAttributesA(guarded.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
+    // Readable, not removable: examined, and left for the restart.
+    const std::string readable = tree.WriteFile("readable.exe", infection.bytes);
     // Held without read sharing: not examined, counted as such.
     const std::string locked = tree.WriteFile("locked.exe", infection.bytes);
     HANDLE holder = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -308,8 +313,8 @@ TEST(DiskScan, WhatIsRemovedIsTheFileThatWasExamined)
             walker.ScanDirectory(Widen(tree.Root()).c_str());
         });
         EXPECT_TRUE(swapped);
-        EXPECT_EQ(walker.files, 3u);
-        EXPECT_EQ(walker.infected, 2u);
+        EXPECT_EQ(walker.files, 4u);
+        EXPECT_EQ(walker.infected, 3u);
         EXPECT_EQ(walker.unexamined, 1u);
     }
     CloseHandle(holder);
@@ -390,6 +395,7 @@ std::wstring PlantDeep(const std::wstring& root, const std::vector<std::wstring>
 void RemoveDeep(std::wstring deep, size_t levels)
 {
     DeleteFileW((deep + L"\\deep.exe").c_str());
+    DeleteFileW((deep + L"\\deep2.exe").c_str());
     for (size_t i = 0; i < levels; ++i) {
         RemoveDirectoryW(deep.c_str());
         deep.resize(deep.rfind(L'\\'));
@@ -718,6 +724,8 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
         const std::wstring overlong = PlantDeep(wideRoot, over, infection.bytes);
         const std::wstring overShortly = PlantDeep(wideRoot, overShort, infection.bytes);
         const std::wstring longDeep = PlantDeep(wideRoot, longNames, infection.bytes);
+        // A second entry of a folder reached on its short path.
+        TempTree::WriteFileAt(AnsiFromWide((longDeep + L"\\deep2.exe").c_str()).c_str(), infection.bytes);
         const std::wstring deepest = PlantDeep(wideRoot, shortNames, infection.bytes);
 
         ScanHost host;
@@ -729,8 +737,8 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
             walker.OnFile(0, Widen(tree.Path("vanished.exe")).c_str(), MemAndFileWalker::UnknownSize);
         });
         // Every file listed, and the vanished one.
-        EXPECT_EQ(walker.files, windows95 ? 8u : 9u);
-        EXPECT_EQ(walker.infected, windows95 ? 6u : 7u);
+        EXPECT_EQ(walker.files, windows95 ? 9u : 10u);
+        EXPECT_EQ(walker.infected, windows95 ? 7u : 8u);
         EXPECT_EQ(walker.deleted, walker.infected);
         EXPECT_EQ(host.Rows().size(), walker.infected);
         EXPECT_FALSE(FileExists(tree.Path("name with  spaces %s %n.exe")));
@@ -1445,8 +1453,18 @@ struct StandInSystem {
     DWORD administrators;  // the group's attributes in the token; 0: not in it
     DWORD restartError;
     UINT drive = DRIVE_FIXED;
+    // What NTFS says of itself, named streams among it.
+    DWORD volumeFlags = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK |
+                        FILE_PERSISTENT_ACLS | FILE_FILE_COMPRESSION | FILE_NAMED_STREAMS | FILE_SUPPORTS_REPARSE_POINTS;
 };
 StandInSystem standIn;
+
+BOOL WINAPI StandInVolumeInformation(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD)
+{
+    if (flags)
+        *flags = standIn.volumeFlags;
+    return TRUE;
+}
 
 UINT WINAPI StandInDriveType(LPCSTR)
 {
@@ -1520,6 +1538,7 @@ void StandInWindows(RuntimeApi& api)
     api.MoveFileExW = RefuseRestartDeletionWith;
     api.GetWindowsDirectoryA = TestWindowsFolder;
     api.GetDriveTypeA = StandInDriveType;
+    api.GetVolumeInformationW = StandInVolumeInformation;
 }
 
 }  // namespace
@@ -1550,6 +1569,9 @@ TEST(DiskScanLocalized, ARemovalRefusedForLackOfRightsAsksToRunAsAdministrator)
         {"Vista, a running copy's deletion denied", {Vista, FALSE, 0, ERROR_WRITE_PROTECT}, Hold::Loaded, true},
         // No rights make a CD writable.
         {"Vista, a running copy on a CD", {Vista, FALSE, 0, ERROR_WRITE_PROTECT, DRIVE_CDROM}, Hold::Loaded, false},
+        {"Vista, a running copy on a read-only volume",
+         {Vista, FALSE, 0, ERROR_WRITE_PROTECT, DRIVE_FIXED, FILE_READ_ONLY_VOLUME | FILE_CASE_PRESERVED_NAMES},
+         Hold::Loaded, false},
         {"NT 4.0, no administrator", {Nt4, FALSE, 0, ERROR_ACCESS_DENIED}, Hold::Open, true},
         {"XP, an administrator", {Xp, FALSE, Member, ERROR_ACCESS_DENIED}, Hold::Open, false},
         {"XP, administrators for denying only", {Xp, FALSE, SE_GROUP_USE_FOR_DENY_ONLY, ERROR_ACCESS_DENIED},

@@ -1,4 +1,5 @@
 // The matcher against files the tests make, described by a test table.
+#include "Handle.h"
 #include "Reference.h"
 #include "SignatureMatcher.h"
 #include "ScanHost.h"
@@ -123,6 +124,15 @@ TEST(MatchFile, FilesThatCannotBeOpenedOrReadAreClean)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(MatchFile(Widen(path).c_str(), table.Set()), 0);
     CloseHandle(exclusive);
+
+    // Its size known, its content refused (a locked range, a bad sector):
+    // unread, not clean, against either of two rows of its size.
+    const TestTable twoRows({RowFor(UniqueBytes(1300)), RowFor(bytes)});
+    FileHandle sizeOnly(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    ASSERT_TRUE(sizeOnly);
+    EXPECT_EQ(MatchHandle(sizeOnly.Get(), twoRows.Set()), MatchUnread);
 
     EXPECT_EQ(MatchFile(Widen(path).c_str(), table.Set()), 1);
 }
