@@ -45,6 +45,12 @@ start)
     mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
     ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
   fi
+  # A program that crashes ends at once, as a failed test, instead of
+  # waiting in Wine's debugger.
+  if grep -q '^"Debugger"="winedbg' "$WINEPREFIX/system.reg" 2>/dev/null; then
+    "$wine" reg.exe add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+      </dev/null >/dev/null 2>&1
+  fi
   # Never let a scan reach the host's file system.
   rm -f "$WINEPREFIX/dosdevices/z:" "$WINEPREFIX/dosdevices/z::"
   # The tests' prefix has a folder of its own that Wine reports as a CD-ROM

@@ -376,6 +376,16 @@ namespace {
 
 // A worm-sized copy at the bottom of folders made through \\?\; the folders
 // path, to remove them again.
+// A file at a \\?\ path of any length.
+void WriteDeepFile(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
 std::wstring PlantDeep(const std::wstring& root, const std::vector<std::wstring>& folders, const std::string& bytes)
 {
     std::wstring deep = L"\\\\?\\" + root;
@@ -383,11 +393,7 @@ std::wstring PlantDeep(const std::wstring& root, const std::vector<std::wstring>
         deep += L"\\" + folder;
         CreateDirectoryW(deep.c_str(), nullptr);
     }
-    HANDLE file = CreateFileW((deep + L"\\deep.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteDeepFile(deep + L"\\deep.exe", bytes);
     return deep;
 }
 
@@ -395,7 +401,6 @@ std::wstring PlantDeep(const std::wstring& root, const std::vector<std::wstring>
 void RemoveDeep(std::wstring deep, size_t levels)
 {
     DeleteFileW((deep + L"\\deep.exe").c_str());
-    DeleteFileW((deep + L"\\deep2.exe").c_str());
     for (size_t i = 0; i < levels; ++i) {
         RemoveDirectoryW(deep.c_str());
         deep.resize(deep.rfind(L'\\'));
@@ -723,9 +728,12 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
         const std::wstring fitting = PlantDeep(wideRoot, fits, infection.bytes);
         const std::wstring overlong = PlantDeep(wideRoot, over, infection.bytes);
         const std::wstring overShortly = PlantDeep(wideRoot, overShort, infection.bytes);
+        // Beside that folder, two names of eight and three letters that
+        // only its parent's short path brings within MAX_PATH.
+        const std::wstring besideOverShortly = overShortly.substr(0, overShortly.rfind(L'\\'));
+        WriteDeepFile(besideOverShortly + L"\\wormcopy.exe", infection.bytes);
+        WriteDeepFile(besideOverShortly + L"\\wormcop2.exe", infection.bytes);
         const std::wstring longDeep = PlantDeep(wideRoot, longNames, infection.bytes);
-        // A second entry of a folder reached on its short path.
-        TempTree::WriteFileAt(AnsiFromWide((longDeep + L"\\deep2.exe").c_str()).c_str(), infection.bytes);
         const std::wstring deepest = PlantDeep(wideRoot, shortNames, infection.bytes);
 
         ScanHost host;
@@ -737,8 +745,8 @@ TEST(DiskScan, OddNamesVanishingFilesAndOverlongPathsAreCounted)
             walker.OnFile(0, Widen(tree.Path("vanished.exe")).c_str(), MemAndFileWalker::UnknownSize);
         });
         // Every file listed, and the vanished one.
-        EXPECT_EQ(walker.files, windows95 ? 9u : 10u);
-        EXPECT_EQ(walker.infected, windows95 ? 7u : 8u);
+        EXPECT_EQ(walker.files, windows95 ? 10u : 11u);
+        EXPECT_EQ(walker.infected, windows95 ? 8u : 9u);
         EXPECT_EQ(walker.deleted, walker.infected);
         EXPECT_EQ(host.Rows().size(), walker.infected);
         EXPECT_FALSE(FileExists(tree.Path("name with  spaces %s %n.exe")));
