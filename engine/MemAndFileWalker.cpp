@@ -130,7 +130,6 @@ int MemAndFileWalker::OnFile(int fromMemory, const wchar_t* path, unsigned long 
     return 1;
 }
 
-
 void MemAndFileWalker::ScanMemory()
 {
     memoryGap_ = RunMemoryPass(*context, Language(), *this);
