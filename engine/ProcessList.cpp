@@ -1,34 +1,19 @@
+// A snapshot of the running processes and the modules each has loaded:
+// tool-help on the Windows 95 family and on 2000 and later, the
+// process-status library on NT 4.0.
 #include "ProcessList.h"
 
 #include "Memory.h"
+#include "ThreadCount.h"
+#include "TimedCall.h"
 
 #include <cstring>
 
 namespace {
 
-// What the NT family's system process information holds per process: the
-// offset of the next entry (0 in the last), the thread count, and further
-// on the process id, behind the image name and the base priority.
-constexpr size_t EntryNextOffset = 0;
-constexpr size_t EntryThreadsOffset = 4;
-constexpr size_t EntryProcessIdOffset = sizeof(void*) == 4 ? 68 : 80;
-
-constexpr ULONG SystemProcessInformationClass = 5;
-constexpr LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-constexpr size_t BytesPerExpectedProcess = 200;
-constexpr size_t FirstExpectedProcesses = 256;
-// A system that keeps asking for more past this is not going to answer.
-constexpr size_t MaxQueryBytes = 64 * 1024 * 1024;
-
 // What the process-status calls need. NT 4.0, 2000 and XP refuse the whole
 // of Vista's PROCESS_ALL_ACCESS (0x1FFFFF), which holds rights they lack.
 constexpr DWORD ModuleQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
-
-// How often a module snapshot that fails with ERROR_BAD_LENGTH is taken.
-constexpr int ModuleSnapshotTries = 16;
-
-// After TerminateThread, how long to wait for the call thread to be gone.
-constexpr DWORD ReapWaitMs = 1000;
 
 #if defined(__i386__)
 static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 of 32-bit Windows");
@@ -36,114 +21,7 @@ static_assert(sizeof(MODULEENTRY32) == 548, "MODULEENTRY32 of 32-bit Windows");
 static_assert(sizeof(MODULEENTRY32W) == 1064, "MODULEENTRY32W of 32-bit Windows");
 static_assert(sizeof(THREADENTRY32) == 28, "THREADENTRY32 of 32-bit Windows");
 static_assert(sizeof(MODULEINFO) == 12, "MODULEINFO of 32-bit Windows");
-static_assert(EntryProcessIdOffset == 68, "UniqueProcessId in 32-bit system process information");
 #endif
-
-// A timed call's working block. The worker and the call thread hold one
-// reference each and the last to let go frees it, so a call thread that
-// outlives its limit only ever writes into memory that is still its own.
-struct CallBlock {
-    volatile LONG references = 2;
-    volatile LONG abandoned = 0;
-
-    virtual ~CallBlock() = default;
-    virtual void Call() noexcept = 0;
-    // Gives back a result that nobody will take.
-    virtual void Discard() noexcept {}
-};
-
-void ReleaseCall(CallBlock* block) noexcept
-{
-    if (InterlockedDecrement(&block->references) == 0) {
-        if (block->abandoned)
-            block->Discard();
-        delete block;
-    }
-}
-
-DWORD WINAPI CallThreadProc(LPVOID parameter)
-{
-    auto* block = static_cast<CallBlock*>(parameter);
-    block->Call();
-    ReleaseCall(block);
-    return 0;
-}
-
-// Runs the block's call on a thread of its own. True when it ended within
-// the limit; the worker still holds its reference either way.
-bool RunTimedCall(CallBlock* block, DWORD limitMs) noexcept
-{
-    // The Windows 95 family fails CreateThread without somewhere to put the id.
-    DWORD threadId = 0;
-    KernelHandle thread(CreateThread(nullptr, 0, CallThreadProc, block, 0, &threadId));
-    if (!thread) {
-        block->references = 1;
-        return false;
-    }
-    if (WaitForSingleObject(thread.Get(), limitMs) == WAIT_OBJECT_0)
-        return true;
-
-    TerminateThread(thread.Get(), 0);
-    InterlockedExchange(&block->abandoned, 1);
-    // A thread that has certainly ended can no longer drop its reference
-    // itself; drop it on its behalf so the block does not outlive the call.
-    if (WaitForSingleObject(thread.Get(), ReapWaitMs) == WAIT_OBJECT_0)
-        InterlockedCompareExchange(&block->references, 1, 2);
-    return false;
-}
-
-struct SnapshotCall final : CallBlock {
-    CreateToolhelp32SnapshotFn create = nullptr;
-    DWORD processId = 0;
-    HANDLE result = INVALID_HANDLE_VALUE;
-
-    // Microsoft documents ERROR_BAD_LENGTH as a snapshot to be taken again:
-    // the module list changed while it was read. The tries stay within the
-    // call's time limit.
-    void Call() noexcept override
-    {
-        for (int attempt = 0; attempt < ModuleSnapshotTries; ++attempt) {
-            result = create(TH32CS_SNAPMODULE, processId);
-            if (result != INVALID_HANDLE_VALUE || GetLastError() != ERROR_BAD_LENGTH)
-                return;
-        }
-    }
-    void Discard() noexcept override
-    {
-        if (result != INVALID_HANDLE_VALUE && result != nullptr)
-            CloseHandle(result);
-    }
-};
-
-// The call thread steps its own copy of the entry; the caller's entry is
-// written only by the worker, after the call has ended in time.
-template <class Entry>
-struct NextModuleCall final : CallBlock {
-    BOOL(WINAPI* next)(HANDLE, Entry*) = nullptr;
-    HANDLE snapshot = nullptr;
-    Entry entry = {};
-    BOOL result = FALSE;
-
-    void Call() noexcept override { result = next(snapshot, &entry); }
-};
-
-template <class Entry>
-int TimedNextModule(BOOL(WINAPI* next)(HANDLE, Entry*), HANDLE snapshot, Entry* entry, DWORD limitMs)
-{
-    auto* call = new (NoThrow) NextModuleCall<Entry>;
-    if (!call)
-        return 0;
-    call->next = next;
-    call->snapshot = snapshot;
-    call->entry = *entry;
-    int delivered = 0;
-    if (RunTimedCall(call, limitMs) && call->result) {
-        *entry = call->entry;
-        delivered = 1;
-    }
-    ReleaseCall(call);
-    return delivered;
-}
 
 BOOL FirstModule(const RuntimeApi& api, HANDLE snapshot, MODULEENTRY32* entry)
 {
@@ -313,28 +191,17 @@ int ProcessList::Refresh()
 
 HANDLE ProcessList::TimedModuleSnapshot(DWORD processId)
 {
-    auto* call = new (NoThrow) SnapshotCall;
-    if (!call)
-        return INVALID_HANDLE_VALUE;
-    call->create = api.CreateToolhelp32Snapshot;
-    call->processId = processId;
-    HANDLE result = INVALID_HANDLE_VALUE;
-    if (RunTimedCall(call, ModuleSnapshotLimitMs)) {
-        result = call->result;
-        call->result = INVALID_HANDLE_VALUE;
-    }
-    ReleaseCall(call);
-    return result;
+    return ::TimedModuleSnapshot(api.CreateToolhelp32Snapshot, processId, ModuleSnapshotLimitMs);
 }
 
 int ProcessList::TimedModule32Next(HANDLE snapshot, MODULEENTRY32* entry)
 {
-    return TimedNextModule(api.Module32Next, snapshot, entry, ModuleNextLimitMs);
+    return TimedModuleNext(api.Module32Next, snapshot, entry, ModuleNextLimitMs);
 }
 
 int ProcessList::TimedModule32Next(HANDLE snapshot, MODULEENTRY32W* entry)
 {
-    return TimedNextModule(api.Module32NextW, snapshot, entry, ModuleNextLimitMs);
+    return TimedModuleNext(api.Module32NextW, snapshot, entry, ModuleNextLimitMs);
 }
 
 template <class Entry>
@@ -482,36 +349,7 @@ int ProcessList::RefreshWin9x()
 
 DWORD ProcessList::QueryThreadCount(DWORD processId)
 {
-    for (size_t expected = FirstExpectedProcesses;; expected *= 2) {
-        const size_t bytes = expected * BytesPerExpectedProcess;
-        if (bytes > MaxQueryBytes)
-            return 0;
-        UniquePtr<unsigned char[]> buffer(new (NoThrow) unsigned char[bytes]);
-        if (!buffer)
-            return 0;
-        const LONG status = api.NtQuerySystemInformation(SystemProcessInformationClass, buffer.get(),
-                                                         static_cast<ULONG>(bytes), nullptr);
-        if (status == StatusInfoLengthMismatch)
-            continue;
-        if (status != 0)
-            return 0;
-
-        // Entries that point past the buffer end the walk, not the program.
-        for (size_t offset = 0; offset + EntryProcessIdOffset + sizeof(DWORD) <= bytes;) {
-            DWORD next = 0;
-            DWORD threads = 0;
-            DWORD id = 0;
-            std::memcpy(&next, buffer.get() + offset + EntryNextOffset, sizeof next);
-            std::memcpy(&threads, buffer.get() + offset + EntryThreadsOffset, sizeof threads);
-            std::memcpy(&id, buffer.get() + offset + EntryProcessIdOffset, sizeof id);
-            if (id == processId)
-                return threads;
-            if (next == 0)
-                break;
-            offset += next;
-        }
-        return 0;
-    }
+    return ThreadCountOf(api.NtQuerySystemInformation, processId);
 }
 
 int ProcessList::RefreshNt4()

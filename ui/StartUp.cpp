@@ -1,6 +1,7 @@
 #include "StartUp.h"
 
 #include "MemAndFileWalker.h"
+#include "Privileges.h"
 #include "RuntimeApi.h"
 
 namespace {

@@ -65,33 +65,6 @@ public:
     ApiOverride& operator=(const ApiOverride&) = delete;
 };
 
-// The storage property query, answered with a chosen bus or refused.
-BOOL busQueryAnswered = TRUE;
-DWORD busType = 0;
-int busQueries = 0;
-
-BOOL WINAPI FakeBusQuery(HANDLE, DWORD code, LPVOID, DWORD inBytes, LPVOID out, DWORD outBytes, LPDWORD returned,
-                         LPOVERLAPPED)
-{
-    ++busQueries;
-    if (code != IOCTL_STORAGE_QUERY_PROPERTY || inBytes < 12 || outBytes < sizeof(STORAGE_DEVICE_DESCRIPTOR))
-        return FALSE;
-    // A refusal still leaves the USB bus in the buffer: only the answer counts.
-    auto* descriptor = static_cast<STORAGE_DEVICE_DESCRIPTOR*>(out);
-    descriptor->Version = sizeof *descriptor;
-    descriptor->Size = sizeof *descriptor;
-    descriptor->BusType = static_cast<STORAGE_BUS_TYPE>(busQueryAnswered ? busType : DWORD(BusTypeUsb));
-    *returned = busQueryAnswered ? sizeof *descriptor : 0;
-    if (!busQueryAnswered)
-        SetLastError(ERROR_INVALID_FUNCTION);
-    return busQueryAnswered;
-}
-
-void FakeBus(RuntimeApi& api)
-{
-    api.DeviceIoControl = FakeBusQuery;
-}
-
 BOOL WINAPI RefuseRestartDeletion(LPCWSTR, LPCWSTR, DWORD)
 {
     SetLastError(ERROR_ACCESS_DENIED);
@@ -127,30 +100,6 @@ void Windows95Family(RuntimeApi& api)
         api.GetVersion = Windows98Version;
     api.GetWindowsDirectoryA = TestWindowsFolder;
     api.FindFirstFileA = FindFirstWithinMaxPath;
-}
-
-// Read back from the process token, not from what the engine reports.
-bool PrivilegeEnabled(const char* name)
-{
-    HANDLE rawToken = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
-        return false;
-    KernelHandle token(rawToken);
-    LUID debug = {};
-    if (!LookupPrivilegeValueA(nullptr, name, &debug))
-        return false;
-    DWORD bytes = 0;
-    GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &bytes);
-    std::vector<unsigned char> buffer(bytes);
-    if (bytes == 0 || !GetTokenInformation(token.Get(), TokenPrivileges, buffer.data(), bytes, &bytes))
-        return false;
-    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
-    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
-        if (entry.Luid.LowPart == debug.LowPart && entry.Luid.HighPart == debug.HighPart)
-            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
-    }
-    return false;
 }
 
 }  // namespace
@@ -1131,56 +1080,6 @@ TEST(DiskScan, StopBetweenDriveLettersEndsThePassBeforeTheNextBusQuery)
     };
     host.Run([&](ScanContext&) { walker.ScanDrives(); });
     EXPECT_EQ(asked, "CDE");
-}
-
-TEST(DiskScan, BusQueryAnswersFalseForFixedAndMissingVolumes)
-{
-    EXPECT_FALSE(IsUsbVolume('C'));
-    EXPECT_FALSE(IsUsbVolume('Q'));
-    EXPECT_FALSE(IsUsbVolume('\0'));
-}
-
-TEST(DiskScan, OnlyTheUsbBusKeepsAVolumeFromTheWalk)
-{
-    const ApiOverride fake(FakeBus);
-    const struct {
-        BOOL answered;
-        DWORD bus;
-        bool usb;
-    } cases[] = {
-        {TRUE, 7, true},       // USB
-        {TRUE, 8, false},      // RAID
-        {TRUE, 11, false},     // SATA
-        {TRUE, 1, false},      // SCSI
-        {TRUE, 0x7E, false},   // a bus this program does not know
-        {FALSE, 7, false},     // the query failed
-    };
-    for (const auto& c : cases) {
-        busQueryAnswered = c.answered;
-        busType = c.bus;
-        busQueries = 0;
-        // The prefix's C: opens as a volume, so the query is made.
-        EXPECT_EQ(IsUsbVolume('C'), c.usb) << "bus " << c.bus << (c.answered ? "" : ", query failed");
-        EXPECT_EQ(busQueries, 1);
-    }
-}
-
-TEST(DiskScan, DebugBackupAndRestorePrivilegesAreOnWhileAWalkerLivesAndOffAfterwards)
-{
-    const char* const names[] = {"SeDebugPrivilege", "SeBackupPrivilege", "SeRestorePrivilege"};
-    ASSERT_EQ(EnableDebugPrivilege(1), 1);
-    EXPECT_TRUE(PrivilegeEnabled(names[0]));
-    ASSERT_EQ(EnableDebugPrivilege(0), 1);
-    ASSERT_EQ(EnableBackupPrivileges(0), 1);
-    for (const char* name : names)
-        ASSERT_FALSE(PrivilegeEnabled(name)) << name;
-    {
-        MemAndFileWalker walker(nullptr);
-        for (const char* name : names)
-            EXPECT_TRUE(PrivilegeEnabled(name)) << name;
-    }
-    for (const char* name : names)
-        EXPECT_FALSE(PrivilegeEnabled(name)) << name;
 }
 
 TEST(DiskScan, StopBeforeTheScanSkipsBothPassesAndStillSummarises)

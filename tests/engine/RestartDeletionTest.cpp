@@ -7,6 +7,7 @@
 #include "RestartDeletion.h"
 #include "RuntimeApi.h"
 #include "TempTree.h"
+#include "Wininit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,217 @@
+// Which roots the disk pass walks: the drive letters but those of USB
+// volumes, a mapped drive's share where an elevated scan cannot see the
+// letter, and a volume mounted in a folder that no letter leads to.
+#include "DriveList.h"
+
+#include "FileFind.h"
+#include "Handle.h"
+#include "Memory.h"
+
+#include <winioctl.h>
+
+#include <cstddef>
+
+// The bus type sits at the same place in the 32-bit and the 64-bit layout.
+static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28, "descriptor layout");
+
+namespace {
+
+// The storage property query of an opened volume.
+bool ReportsUsbBus(const RuntimeApi& api, const FileHandle& device)
+{
+    if (!device)
+        return false;
+
+    constexpr DWORD DescriptorBufferSize = 551;
+    UniquePtr<unsigned char[]> buffer(new (NoThrow) unsigned char[DescriptorBufferSize]());
+    if (!buffer)
+        return false;
+    auto* descriptor = reinterpret_cast<STORAGE_DEVICE_DESCRIPTOR*>(buffer.get());
+    descriptor->Size = DescriptorBufferSize;
+
+    STORAGE_PROPERTY_QUERY query = {};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    DWORD returned = 0;
+    const BOOL answered = api.DeviceIoControl(device.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, 12,
+                                              buffer.get(), DescriptorBufferSize, &returned, nullptr);
+    // The buffer starts zeroed, so a short answer reads as no bus at all.
+    return answered == TRUE && descriptor->BusType == BusTypeUsb;
+}
+
+// A volume by its name, \\?\Volume{...}\, on the NT family.
+bool IsUsbVolumeNamed(const RuntimeApi& api, WString volume)
+{
+    if (!volume.empty() && volume.back() == L'\\')
+        volume.resize(volume.size() - 1);
+    FileHandle device(CreateFileW(volume.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  0, nullptr));
+    return ReportsUsbBus(api, device);
+}
+
+}  // namespace
+
+bool IsUsbVolume(char letter)
+{
+    const RuntimeApi api = OrdinaryApi();
+    // The Windows 95 family knows neither volume paths nor this query.
+    if (OsFamilyFromVersion(api.GetVersion()) == Win9x)
+        return false;
+    const char volume[] = {'\\', '\\', '?', '\\', letter, ':', '\0'};
+    // No access asked: the query needs none, and reading a volume needs an
+    // administrator, which the tool need not be.
+    FileHandle device(CreateFileA(volume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    return ReportsUsbBus(api, device);
+}
+
+namespace {
+
+// A registry key opened through the run-time table, closed through it.
+class RegistryKey {
+public:
+    explicit RegistryKey(const RuntimeApi& api) : api_(api) {}
+    ~RegistryKey()
+    {
+        if (key_)
+            api_.RegCloseKey(key_);
+    }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    HKEY* Receive() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    const RuntimeApi& api_;
+    HKEY key_ = nullptr;
+};
+
+// The share the user mapped at the letter, \\server\share, as the user's
+// profile keeps it; empty when there is none.
+WString MappedShare(const RuntimeApi& api, char letter)
+{
+    if (!api.RegOpenKeyExW || !api.RegQueryValueExW || !api.RegCloseKey)
+        return WString();
+    const wchar_t subKey[] = {L'N', L'e', L't', L'w', L'o', L'r', L'k', L'\\', static_cast<wchar_t>(letter), L'\0'};
+    RegistryKey key(api);
+    if (api.RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
+        return WString();
+    constexpr DWORD Room = 1024;
+    wchar_t remote[Room] = {};
+    DWORD type = 0;
+    DWORD bytes = (Room - 1) * sizeof(wchar_t);
+    if (api.RegQueryValueExW(key.Get(), L"RemotePath", nullptr, &type, reinterpret_cast<BYTE*>(remote), &bytes) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return WString();
+    remote[bytes / sizeof(wchar_t) < Room ? bytes / sizeof(wchar_t) : Room - 1] = L'\0';
+    WString share = remote;
+    while (share.size() > 2 && share.back() == L'\\')
+        share.pop_back();
+    if (share.size() < 3 || share[0] != L'\\' || share[1] != L'\\')
+        return WString();
+    return share;
+}
+
+// Server and share names, without regard to the case of ASCII letters.
+bool SameShare(const WString& a, const WString& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? static_cast<wchar_t>(a[i] + 32) : a[i];
+        const wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? static_cast<wchar_t>(b[i] + 32) : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// Vista and later, an administrator's process run elevated beside the
+// user's limited one: its logon session is another one, without the drive
+// letters the user mapped (Knowledge Base 937624).
+bool ElevatedWithSplitToken(const RuntimeApi& api)
+{
+    if (!HasElevation(api.GetVersion()) || !api.GetTokenInformation)
+        return false;
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
+        return false;
+    KernelHandle token(rawToken);
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD bytes = 0;
+    return api.GetTokenInformation(token.Get(), TokenElevationType, &type, sizeof type, &bytes) &&
+           type == TokenElevationTypeFull;
+}
+
+}  // namespace
+
+void DriveList::ListShares(char firstDrive, char lastDrive)
+{
+    firstDrive_ = firstDrive;
+    lastDrive_ = lastDrive;
+    for (WString& share : shares_)
+        share = WString();
+    for (bool& seen : visible_)
+        seen = false;
+    // Elevated with a split token, the user's mapped drives are reached
+    // through their shares, each once; a share that a letter this process
+    // sees leads to is walked at that letter.
+    if (ElevatedWithSplitToken(api_)) {
+        for (char letter = firstDrive; letter <= lastDrive; ++letter) {
+            const char root[4] = {letter, ':', '\\', '\0'};
+            visible_[letter - 'A'] = api_.GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR;
+            shares_[letter - 'A'] = MappedShare(api_, letter);
+        }
+    }
+}
+
+DriveRoot DriveList::RootAt(char letter) const
+{
+    if (shares_[letter - 'A'].empty() || visible_[letter - 'A'])
+        return {DriveRoot::Letter, nullptr};
+    const WString& share = shares_[letter - 'A'];
+    for (char other = firstDrive_; other <= lastDrive_; ++other) {
+        if ((visible_[other - 'A'] || other < letter) && SameShare(shares_[other - 'A'], share))
+            return {DriveRoot::Nothing, nullptr};
+    }
+    return {DriveRoot::Share, &share};
+}
+
+// A volume mounted in a folder is walked there when no drive letter of the
+// pass leads to it and it is not on USB, once a scan; any other folder with
+// the mount point tag is a junction and left alone.
+bool DriveList::TakeMountedVolume(WString& folder, char firstDrive, char lastDrive)
+{
+    if (!api_.GetVolumeNameForVolumeMountPointW)
+        return false;
+    wchar_t volume[MaxVolumeName] = {};
+    folder += L'\\';
+    BOOL mounted;
+    {
+        RedirectionOff off(api_);
+        mounted = api_.GetVolumeNameForVolumeMountPointW(folder.c_str(), volume, MaxVolumeName);
+    }
+    folder.pop_back();
+    if (!mounted)
+        return false;
+    volume[MaxVolumeName - 1] = L'\0';
+
+    if (!letterVolumesListed_) {
+        letterVolumesListed_ = true;
+        for (char letter = firstDrive; letter <= lastDrive; ++letter) {
+            const wchar_t root[4] = {static_cast<wchar_t>(letter), L':', L'\\', L'\0'};
+            wchar_t name[MaxVolumeName] = {};
+            if (api_.GetVolumeNameForVolumeMountPointW(root, name, MaxVolumeName)) {
+                name[MaxVolumeName - 1] = L'\0';
+                letterVolumes_ += name;
+                letterVolumes_ += L'\n';
+            }
+        }
+    }
+    const WString line = WString(volume) + L'\n';
+    if (letterVolumes_.find(line) != WString::npos || mountedVolumes_.find(line) != WString::npos)
+        return false;
+    mountedVolumes_ += line;
+    return !IsUsbVolumeNamed(api_, volume);
+}

@@ -1,0 +1,235 @@
+// The walk of one root's tree, on the NT family in wide paths and on the
+// Windows 95 family in the ANSI code page, depth-first through a stack of
+// open listings on the heap; each file and mount point met is handed to the
+// visitor.
+#include "FolderWalk.h"
+
+#include "FileSystem.h"
+#include "Memory.h"
+
+#include <utility>
+
+namespace {
+
+template <class FindData>
+unsigned long long FileSize(const FindData& entry)
+{
+    return static_cast<unsigned long long>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;
+}
+
+// The folders a walk has entered and not yet finished, innermost on top,
+// each with its open listing. They live on the heap, so that no depth a
+// file system allows can exhaust the worker's stack; each level holds one
+// open search, and there are never more levels than the path has
+// backslashes.
+template <class Level>
+class LevelStack {
+public:
+    LevelStack() = default;
+    ~LevelStack()
+    {
+        while (top_)
+            Pop();
+    }
+    LevelStack(const LevelStack&) = delete;
+    LevelStack& operator=(const LevelStack&) = delete;
+
+    Level* Top() const { return top_; }
+    // Takes the level; false when there is none (a failed allocation).
+    bool Push(Level* level)
+    {
+        if (!level)
+            return false;
+        level->parent = top_;
+        top_ = level;
+        return true;
+    }
+    void Pop()
+    {
+        Level* level = top_;
+        top_ = level->parent;
+        delete level;
+    }
+
+private:
+    Level* top_ = nullptr;
+};
+
+struct WideLevel {
+    WideLevel(const RuntimeApi& api, bool& basicInfo, WIN32_FIND_DATAW& entry, size_t length_)
+        : listing(api, basicInfo, entry), length(length_)
+    {
+    }
+    WideFolderListing listing;
+    size_t length;           // of the folder's path
+    bool entryTaken = false;  // the listing's current entry has been visited
+    WideLevel* parent = nullptr;
+};
+
+struct AnsiLevel {
+    AnsiLevel(const RuntimeApi& api, AString* dir_, size_t length_, size_t shownLength_)
+        : listing(api), dir(dir_), length(length_), shownLength(shownLength_)
+    {
+    }
+    FolderListing listing;
+    // The string that holds the folder's path in the form the file
+    // functions take: the walk's own, or an outer folder's short path.
+    AString* dir;
+    size_t length;
+    size_t shownLength;
+    // The folder's short path, made when an entry first needs it; empty
+    // while not made, and when the folder has none.
+    AString shortDir;
+    size_t shortLength = 0;
+    bool shortDirMade = false;
+    bool entryTaken = false;
+    AnsiLevel* parent = nullptr;
+};
+
+}  // namespace
+
+// path holds the folder on entry and again on return; entries are appended
+// to it in place, so one buffer serves the whole walk. It is the form the
+// wide functions take, a drive path with \\?\ in front; without that
+// prefix it is the path shown. The walk is depth-first in the order of the
+// listings: a folder is entered the moment its entry is met. A path that
+// failed() (no memory to grow it) ends the walk.
+bool FolderWalk::WalkFolder(WString& path)
+{
+    const size_t rootLength = path.size();
+    // A share's files are shown as \\server\share\..., without \\?\UNC.
+    const bool share = path.substr(0, 8) == L"\\\\?\\UNC\\";
+    auto shownOf = [share](const WString& path) {
+        return share ? L"\\" + path.substr(7) : WString(PlainPath(path.c_str()));
+    };
+    LevelStack<WideLevel> levels;
+    // The innermost listing's entry; an outer one's is not needed again.
+    WIN32_FIND_DATAW entry = {};
+    // True when the folder in path is listed and now the innermost level.
+    auto enter = [&]() {
+        if (!levels.Push(new (NoThrow) WideLevel(api_, basicListing_, entry, path.size())))
+            return false;
+        RedirectionOff off(api_);
+        if (levels.Top()->listing.First(path))
+            return true;
+        levels.Pop();
+        return false;
+    };
+    const bool listed = enter();
+    while (WideLevel* level = levels.Top()) {
+        WideFolderListing& listing = level->listing;
+        const size_t length = level->length;
+        path.resize(length);
+        // The first entry comes with the listing; a level returned to has
+        // taken the one it descended into.
+        bool more = !level->entryTaken || listing.Next();
+        level->entryTaken = true;
+        bool entered = false;
+        for (; more && !entered; more = !entered && listing.Next()) {
+            if (visitor_.WalkStopped() || path.failed()) {
+                path.resize(rootLength);
+                return listed;
+            }
+            const EntryKind kind = KindOf(entry);
+            if (kind == EntryKind::Skipped)
+                continue;
+            const wchar_t* name = listing.ReachableName(path);
+            if (!name) {
+                if (kind == EntryKind::File)
+                    visitor_.FileMet(nullptr, FileSize(entry), (shownOf(path) + L'\\' + entry.cFileName).c_str());
+                continue;
+            }
+            path += L'\\';
+            path += name;
+            if (path.failed())
+                return listed;
+            if (kind == EntryKind::Folder || (kind == EntryKind::MountPoint && visitor_.MountPointMet(path))) {
+                entered = enter();
+            } else if (kind == EntryKind::File) {
+                const unsigned long long known = IsContentElsewhere(entry.dwFileAttributes) ? ContentElsewhere
+                                                 : openEveryFile_                             ? UnknownSize
+                                                                                             : FileSize(entry);
+                visitor_.FileMet(path.c_str(), known, share ? shownOf(path).c_str() : PlainPath(path.c_str()));
+            }
+            if (!entered)
+                path.resize(length);
+        }
+        if (!entered)
+            levels.Pop();
+    }
+    path.resize(rootLength);
+    return listed;
+}
+
+// The Windows 95 family's walk, in the ANSI code page. path and shown hold
+// the folder on entry and again on return; path is the form the file
+// functions take, shown the folder's own path.
+void FolderWalk::WalkFolder9x(AString& path, AString& shown)
+{
+    const size_t rootLength = path.size();
+    const size_t shownRootLength = shown.size();
+    LevelStack<AnsiLevel> levels;
+    auto enter = [&](AString* dir) {
+        if (!levels.Push(new (NoThrow) AnsiLevel(api_, dir, dir->size(), shown.size())))
+            return;
+        if (!levels.Top()->listing.First(*dir))
+            levels.Pop();
+    };
+    enter(&path);
+    while (AnsiLevel* level = levels.Top()) {
+        AString& dir = *level->dir;
+        dir.resize(level->length);
+        shown.resize(level->shownLength);
+        if (level->entryTaken && !level->listing.Next()) {
+            levels.Pop();
+            continue;
+        }
+        level->entryTaken = true;
+        if (visitor_.WalkStopped() || dir.failed() || shown.failed())
+            break;
+        const WIN32_FIND_DATAA& entry = level->listing.Entry();
+        const EntryKind kind = KindOf(entry);
+        if (kind == EntryKind::Skipped || kind == EntryKind::MountPoint)
+            continue;
+        const EntryRoute route = RouteTo(entry, kind == EntryKind::Folder, dir);
+        if (!route.name) {
+            if (kind == EntryKind::File)
+                visitor_.FileMet(nullptr, FileSize(entry),
+                                 WideFromAnsi((shown + '\\' + entry.cFileName).c_str()).c_str());
+            continue;
+        }
+        AString* base = &dir;
+        if (route.form == FolderForm::Short) {
+            if (!level->shortDirMade) {
+                level->shortDirMade = true;
+                // A folder without a short path is reached as it is: no copy
+                // of a long path is kept.
+                AString shortDir = ShortPathOf(dir);
+                if (!shortDir.failed() && !(shortDir == dir)) {
+                    level->shortDir = std::move(shortDir);
+                    level->shortLength = level->shortDir.size();
+                }
+            }
+            if (!level->shortDir.empty())
+                base = &level->shortDir;
+        }
+
+        // The short path keeps what its last entry appended until now.
+        if (base != &dir)
+            base->resize(level->shortLength);
+        *base += '\\';
+        *base += route.name;
+        shown += '\\';
+        shown += route.shownName;
+        if (base->failed() || shown.failed())
+            break;
+        if (kind == EntryKind::Folder) {
+            enter(base);
+        } else {
+            visitor_.FileMet(WideFromAnsi(base->c_str()).c_str(), openEveryFile_ ? UnknownSize : FileSize(entry),
+                             WideFromAnsi(shown.c_str()).c_str());
+        }
+    }
+    path.resize(rootLength);
+    shown.resize(shownRootLength);
+}

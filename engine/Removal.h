@@ -1,0 +1,51 @@
+// What becomes of an infected file: its removal, and the record of the
+// infected files a scan has found.
+#pragma once
+
+#include "FileSystem.h"
+#include "RuntimeApi.h"
+
+#include <windows.h>
+
+#include "Memory.h"
+#include "Strings.h"
+
+enum ScanOutcome : int {
+    OutcomeKillFailed = 0,
+    OutcomeDeleted = 1,
+    OutcomeDelayDelete = 2
+};
+
+class Removal {
+public:
+    // api is the scan's table, which outlives this.
+    explicit Removal(const RuntimeApi& api) : api_(api) {}
+    Removal(const Removal&) = delete;
+    Removal& operator=(const Removal&) = delete;
+
+    // Whether the file was found infected earlier in this scan; Found
+    // remembers it.
+    bool FoundBefore(const ExaminedFile& file, const wchar_t* path) const;
+    void Found(const ExaminedFile& file, const wchar_t* path);
+    // Removes the examined file, or registers its deletion at the restart.
+    ScanOutcome Remediate(const wchar_t* path, ExaminedFile& file);
+
+    // A "Kill Failed" where the deletion or its registration for the restart
+    // was refused with ERROR_ACCESS_DENIED: rights the scan may have lacked.
+    bool RemovalDenied() const { return removalDenied_; }
+
+private:
+    const RuntimeApi& api_;
+    bool removalDenied_ = false;
+    // The infected files of this scan: on the NT family by volume serial
+    // number and file index, on the Windows 95 family by short path.
+    struct FoundFile {
+        DWORD volume = 0;
+        DWORD indexHigh = 0;
+        DWORD indexLow = 0;
+        AString path;
+    };
+    UniquePtr<FoundFile[]> found_;
+    size_t foundCount_ = 0;
+    size_t foundCapacity_ = 0;
+};

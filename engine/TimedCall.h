@@ -1,0 +1,20 @@
+// Tool-help calls that can hang on a process that is starting or ending,
+// each made on a thread of its own that is given up at its time limit.
+#pragma once
+
+#include "RuntimeApi.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+// A snapshot of the process's modules, taken again while the system says
+// the list changed as it was read; INVALID_HANDLE_VALUE when it failed or
+// took longer than limitMs.
+HANDLE TimedModuleSnapshot(CreateToolhelp32SnapshotFn create, DWORD processId, DWORD limitMs);
+
+// next (Module32Next or Module32NextW) on the snapshot: 1 when it gave the
+// next entry within limitMs. entry is written only then.
+int TimedModuleNext(BOOL(WINAPI* next)(HANDLE, MODULEENTRY32*), HANDLE snapshot, MODULEENTRY32* entry,
+                    DWORD limitMs);
+int TimedModuleNext(BOOL(WINAPI* next)(HANDLE, MODULEENTRY32W*), HANDLE snapshot, MODULEENTRY32W* entry,
+                    DWORD limitMs);
