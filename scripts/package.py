@@ -134,7 +134,9 @@ def sign(unsigned, key, company, description, url, work):
         ["-h", "sha256", "-nest"] + (["-ts", timestamp] if timestamp else []) + ["-in", first, "-out", both],
     ]
     for step in steps:
-        subprocess.run([OSSLSIGNCODE, "sign"] + common + step, check=True, stdout=subprocess.DEVNULL)
+        if subprocess.run([OSSLSIGNCODE, "sign"] + common + step, stdout=subprocess.DEVNULL).returncode:
+            raise SystemExit("osslsigncode could not sign with %s (%s)%s" % (
+                step[1].upper(), certificate, ", time-stamp server " + timestamp if timestamp else ""))
     stripped = os.path.join(work, "stripped.exe")
     subprocess.run([OSSLSIGNCODE, "remove-signature", "-in", both, "-out", stripped],
                    check=True, stdout=subprocess.DEVNULL)
