@@ -68,7 +68,7 @@ configure i686 mingw-i686
 cmake --build "$root/build/i686"
 
 configure i686-tests mingw-i686-posix -DTAVOK_TESTS=ON -DTAVOK_TEST_PROGRAMS_ONLY=ON
-cmake --build "$root/build/i686-tests" --target engine_tests ui_tests product_tests
+cmake --build "$root/build/i686-tests" --target engine_tests ui_tests product_tests runtime_tests
 
 build_x86_64_product
 

@@ -2,17 +2,20 @@
 # Installs the Debian packages that building, testing and running need,
 # when they are missing. Where the machine executes 32-bit code, that
 # includes 32-bit Wine, which runs the shipped i686 program. With the
-# argument "product": only what building the product and its package needs.
+# argument "product": only what building the product and its package needs,
+# and signing it where a certificate is named (scripts/package.py).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 # What building the product and its release package needs ("product"
 # installs only these).
 product_packages=(cmake ninja-build g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3)
+# Signing the program; the tests sign with a certificate of their own.
+signing_packages=(osslsigncode openssl)
 packages=(
-  "${product_packages[@]}" make binutils
+  "${product_packages[@]}" "${signing_packages[@]}" make binutils
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  googletest wine64 openssl python3-pil
+  googletest wine64 python3-pil
   xvfb xauth xdotool imagemagick fonts-wqy-microhei locales
   # Wine's own fonts; Marlett draws the caption buttons.
   fonts-wine
@@ -47,7 +50,11 @@ install_missing() {
 }
 
 if [ "${1:-}" = product ]; then
-  install_missing "${product_packages[@]}"
+  if [ -n "${TAVOK_SIGN_PKCS12:-}${TAVOK_SIGN_CERT:-}" ]; then
+    install_missing "${product_packages[@]}" "${signing_packages[@]}"
+  else
+    install_missing "${product_packages[@]}"
+  fi
   exit 0
 fi
 install_missing "${packages[@]}"

@@ -8,6 +8,12 @@
 # the checked-out one, marked "-dirty" when the tree has changes); the
 # entries are dated SOURCE_DATE_EPOCH, or else the commit's date, so that
 # the same commit always gives the same package.
+#
+# With a code-signing certificate named in the environment (TAVOK_SIGN_PKCS12,
+# or TAVOK_SIGN_CERT and TAVOK_SIGN_KEY; see scripts/package.py), the
+# packaged program is signed, SHA-1 and nested SHA-256, and the hashes of
+# the program without its signature are printed too: they are what anyone
+# gets by building the commit. Without one it stays unsigned and says so.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 

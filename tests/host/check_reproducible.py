@@ -11,6 +11,7 @@ Usage: check_reproducible.py SOURCE_DIR TOOLCHAIN_FILE PRODUCT.exe WORK_PARENT
 import hashlib
 import io
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -98,11 +99,14 @@ def differences(first, second):
 
 
 def package(source, product, output, zone):
-    """The release package of the program, made in the given time zone."""
+    """The release package of the program, made in the given time zone,
+    unsigned: a signature holds its own time."""
+    env = dict((k, v) for k, v in os.environ.items() if not k.startswith("TAVOK_SIGN_"))
+    env["TZ"] = zone
     subprocess.run([sys.executable, os.path.join(source, "scripts", "package.py"),
                     os.path.join(source, "res", "TavokRemover.rc"), product, source, output,
                     EPOCH, COMMIT],
-                   check=True, stdout=subprocess.DEVNULL, env=dict(os.environ, TZ=zone))
+                   check=True, stdout=subprocess.DEVNULL, env=env)
     made = [name for name in os.listdir(output) if name.endswith(".zip")]
     if len(made) != 1:
         raise SystemExit("package.py made %s in %s" % (made, output))
@@ -130,6 +134,8 @@ def package_faults(data, product_bytes):
         faults.append("README.txt has no byte order mark")
     if ("Version %s, built from commit %s" % (version, COMMIT)).encode() not in english:
         faults.append("README.txt does not name the version and the commit")
+    if re.search(rb"@[A-Z]+@", english):
+        faults.append("README.txt holds a placeholder: %s" % re.search(rb"@[A-Z]+@", english).group().decode())
     chinese = read("README-zh-CN-GBK.txt").decode("gbk")
     if COMMIT not in chinese or chinese not in english.decode("utf-8-sig"):
         faults.append("README-zh-CN-GBK.txt is not the Chinese half of README.txt")
