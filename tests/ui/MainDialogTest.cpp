@@ -5,10 +5,13 @@
 #include "LinkStatic.h"
 #include "MainDialog.h"
 #include "Resource.h"
+#include "RuntimeApi.h"
 #include "StartUp.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -115,9 +118,11 @@ TEST_F(MainDialogTest, InitialState)
     ExpectIdleAtStart();
 
     HWND list = main.Item(IDC_RESULTS);
-    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0), 270);
-    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0), 100);
-    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 2, 0), 100);
+    // 270, 100 and 100 pixels at 96 DPI, larger with the screen's scale.
+    const int dpi = ScreenDpi();
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0), MulDiv(270, dpi, 96));
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0), MulDiv(100, dpi, 96));
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 2, 0), MulDiv(100, dpi, 96));
     EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 3, 0), 0);  // no fourth column
     EXPECT_EQ(RowCount(), 0);
     EXPECT_EQ(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT,
@@ -128,17 +133,52 @@ TEST_F(MainDialogTest, InitialState)
     EXPECT_TRUE(listStyle & LVS_SHOWSELALWAYS);
     EXPECT_TRUE(listStyle & LVS_NOSORTHEADER);
 
-    // The small icon only, from IDI_APP.
-    EXPECT_NE(SendMessageA(main.window, WM_GETICON, ICON_SMALL, 0), 0);
+    // The small icon only, from IDI_APP, at the size the screen's scale asks for.
+    auto icon = reinterpret_cast<HICON>(SendMessageA(main.window, WM_GETICON, ICON_SMALL, 0));
+    ASSERT_NE(icon, nullptr);
+    const SIZE iconSize = IconSize(icon);
+    EXPECT_EQ(iconSize.cx, GetSystemMetrics(SM_CXSMICON));
+    EXPECT_EQ(iconSize.cy, GetSystemMetrics(SM_CYSMICON));
     EXPECT_EQ(SendMessageA(main.window, WM_GETICON, ICON_BIG, 0), 0);
+}
 
-    // The banner shows bitmap 118 at its own size.
-    auto bitmap = reinterpret_cast<HBITMAP>(SendMessageA(main.Item(IDC_BANNER), STM_GETIMAGE, IMAGE_BITMAP, 0));
+// At the prefix's scale (96 or 144 DPI): the banner fills its place in the
+// template, every control lies inside the dialog and apart from the others,
+// no text is cut, and the columns fit the list.
+TEST_F(MainDialogTest, LayoutAtTheScreensScale)
+{
+    const int dpi = ScreenDpi();
+    if (ExpectedDpi()) {
+        ASSERT_EQ(dpi, ExpectedDpi()) << "the prefix's LogPixels";
+    }
+
+    HWND banner = main.Item(IDC_BANNER);
+    RECT place = {BANNER_LEFT, BANNER_TOP, BANNER_LEFT + BANNER_WIDTH, BANNER_TOP + BANNER_HEIGHT};
+    ASSERT_TRUE(MapDialogRect(main.window, &place));
+    RECT shown = {};
+    GetWindowRect(banner, &shown);
+    MapWindowPoints(nullptr, main.window, reinterpret_cast<POINT*>(&shown), 2);
+    EXPECT_EQ(shown.left, place.left);
+    EXPECT_EQ(shown.top, place.top);
+    EXPECT_EQ(shown.right, place.right);
+    EXPECT_EQ(shown.bottom, place.bottom);
+    auto bitmap = reinterpret_cast<HBITMAP>(SendMessageA(banner, STM_GETIMAGE, IMAGE_BITMAP, 0));
     ASSERT_NE(bitmap, nullptr);
     BITMAP info = {};
     ASSERT_EQ(GetObjectA(bitmap, sizeof info, &info), static_cast<int>(sizeof info));
-    EXPECT_EQ(info.bmWidth, 402);
-    EXPECT_EQ(info.bmHeight, 102);
+    EXPECT_EQ(info.bmWidth, place.right - place.left) << "the banner fills its control";
+    EXPECT_EQ(info.bmHeight, place.bottom - place.top);
+    std::printf("DPI %d: banner %ld x %ld pixels\n", dpi, place.right - place.left, place.bottom - place.top);
+
+    ExpectLaidOutWithoutCuts(main.window);
+
+    HWND list = main.Item(IDC_RESULTS);
+    RECT listClient = {};
+    GetClientRect(list, &listClient);
+    int columns = 0;
+    for (int column = 0; column < 3; ++column)
+        columns += static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+    EXPECT_LE(columns, listClient.right) << "a column cut by the list's edge";
 }
 
 TEST_F(MainDialogTest, ScanStopAndReturnToIdle)
@@ -354,6 +394,7 @@ TEST_F(MainDialogTest, AboutCommandRunsTheOwnedAboutDialog)
     EXPECT_TRUE(IsWindowEnabled(main.window));
 }
 
+
 }  // namespace
 
 TEST(StartUp, AnEmptyDriveShowsNoSystemBox)
@@ -366,4 +407,23 @@ TEST(StartUp, AnEmptyDriveShowsNoSystemBox)
         EXPECT_TRUE(commonControls);
     }
     SetErrorMode(before);
+}
+
+// The program's manifest asks for the common controls of version 6: the
+// process's activation context redirects comctl32.dll to the system's
+// store, and start-up takes it from there. Every test of this program runs
+// with those controls.
+TEST(StartUp, TheCommonControlsOfVersion6ComeFromTheSideBySideStore)
+{
+    ACTCTX_SECTION_KEYED_DATA redirection = {};
+    redirection.cbSize = sizeof redirection;
+    ASSERT_TRUE(FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, "comctl32.dll",
+                                         &redirection))
+        << "no activation context from the manifest";
+    const LibraryHandle commonControls = PrepareProcess();
+    ASSERT_TRUE(commonControls);
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(commonControls.Get(), path, MAX_PATH);
+    CharLowerA(path);
+    EXPECT_NE(std::string(path).find("\\winsxs\\"), std::string::npos) << path;
 }
