@@ -6,11 +6,13 @@
 #include "Memory.h"
 #include "MemAndFileWalker.h"
 #include "Resource.h"
+#include "ResultCopy.h"
 #include "RuntimeApi.h"
 #include "ScanContext.h"
 #include "UiText.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <initializer_list>
 
@@ -110,6 +112,7 @@ BOOL OnCommand(HWND dialog, WPARAM command)
     case IDC_EXIT: OnExit(dialog); return TRUE;
     case IDC_ABOUT: OnAbout(dialog); return TRUE;
     case IDC_STOP: OnStop(dialog); return TRUE;
+    case IDM_COPY: CopySelectedRows(GetDlgItem(dialog, IDC_RESULTS), dialog); return TRUE;
     default: return FALSE;  // notifications and other ids
     }
 }
@@ -237,6 +240,46 @@ void FreeImages(HWND dialog)
         DestroyIcon(icon);
 }
 
+// Right-click or the menu key on the list: one item, Copy, grayed while no
+// row is selected. Its command comes back as IDM_COPY.
+void ShowListMenu(HWND dialog, HWND list, LPARAM position)
+{
+    POINT at = {GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+    if (position == -1) {  // from the keyboard: at the focused row
+        RECT row = {};
+        const int focused = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+        row.left = LVIR_LABEL;
+        at = {0, 0};
+        if (focused >= 0 && SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(focused), reinterpret_cast<LPARAM>(&row)))
+            at = {row.left, row.bottom};
+        ClientToScreen(list, &at);
+    }
+    const ScanContext* context = ContextOf(dialog);
+    const UINT language = context ? context->language : LanguageEnglish;
+    HMENU menu = CreatePopupMenu();
+    if (!menu)
+        return;
+    const bool anySelected = SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) > 0;
+    AppendMenuA(menu, MF_STRING | (anySelected ? MF_ENABLED : MF_GRAYED), IDM_COPY, CopyText[language]);
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, dialog, nullptr);
+    DestroyMenu(menu);
+}
+
+// Ctrl+A and Ctrl+C in the result list.
+BOOL OnNotify(HWND dialog, const NMHDR* header)
+{
+    if (!header || header->idFrom != IDC_RESULTS || header->code != LVN_KEYDOWN)
+        return FALSE;
+    if (GetKeyState(VK_CONTROL) >= 0)
+        return FALSE;
+    const WORD key = reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey;
+    if (key == 'A')
+        SelectAllRows(header->hwndFrom);
+    else if (key == 'C')
+        CopySelectedRows(header->hwndFrom, dialog);
+    return FALSE;
+}
+
 void OnDestroy(HWND dialog)
 {
     FreeImages(dialog);
@@ -277,11 +320,17 @@ BOOL InitMainDialog(HWND dialog)
     return FALSE;
 }
 
-INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG: return InitMainDialog(dialog);
     case WM_COMMAND: return OnCommand(dialog, wParam);
+    case WM_NOTIFY: return OnNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) != GetDlgItem(dialog, IDC_RESULTS))
+            return FALSE;
+        ShowListMenu(dialog, reinterpret_cast<HWND>(wParam), lParam);
+        return TRUE;
     case WM_SCAN_DONE: OnScanDone(dialog); return TRUE;
     case WM_DESTROY: OnDestroy(dialog); return TRUE;
     default: return FALSE;

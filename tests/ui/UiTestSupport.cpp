@@ -22,6 +22,7 @@ const ExpectedTexts ZhCn = {
      L"Veltrane信息技术有限公司"},
     L"确定",
     L"访问Veltrane网站，获取更多信息...",
+    L"复制",
 };
 
 const ExpectedTexts English = {
@@ -33,6 +34,7 @@ const ExpectedTexts English = {
     {L"Veltrane \"Worm.Win32.Tavok\" Remover", L"Version: ", L"Update: ", L"Veltrane Tech Co. Ltd."},
     L"Ok",
     L"To get more infomation, please visit our web site.",
+    L"Copy",
 };
 
 const ExpectedTexts ZhTw = {
@@ -44,6 +46,7 @@ const ExpectedTexts ZhTw = {
     {L"Worm.Win32.Tavok 專用查殺工具", L"版本號：", L"更新時間：", L"Veltrane科技股份有限公司"},
     L"確定",
     L"訪問Veltrane網站，獲取更多信息...",
+    L"複製",
 };
 
 const ExpectedTexts Japanese = {
@@ -55,6 +58,7 @@ const ExpectedTexts Japanese = {
     {L"Worm.Win32.Tavok 除去専用ツール", L"バージョン: ", L"更新日時: ", L"Veltrane科技株式会社"},
     L"OK",
     L"Veltraneのホームページを訪問し、詳細情報を入手する",
+    L"コピー",
 };
 
 struct OwnedSearch {

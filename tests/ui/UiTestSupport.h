@@ -20,6 +20,7 @@ struct ExpectedTexts {
     const wchar_t* aboutLines[4];
     const wchar_t* ok;
     const wchar_t* linkTip;
+    const wchar_t* copy;
 };
 
 const ExpectedTexts& ExpectedForSystem();
