@@ -195,8 +195,9 @@ HBITMAP StretchedBitmap(HBITMAP source, int sourceWidth, int sourceHeight, int w
 }
 
 // The static shows its bitmap at the bitmap's own size, which fills the
-// banner's place only at 96 DPI: at any other scale the banner is drawn
-// again at the size of its place.
+// banner's place only where the dialog's font has the size the picture was
+// drawn for (SimSun at 96 DPI): at any other scale, or with another font,
+// the banner is drawn again at the size of its place.
 void FitBanner(HWND dialog)
 {
     HWND banner = GetDlgItem(dialog, IDC_BANNER);
@@ -247,10 +248,12 @@ void ShowListMenu(HWND dialog, HWND list, LPARAM position)
     POINT at = {GET_X_LPARAM(position), GET_Y_LPARAM(position)};
     if (position == -1) {  // from the keyboard: at the focused row
         RECT row = {};
-        const int focused = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+        const int focused =
+            static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
         row.left = LVIR_LABEL;
         at = {0, 0};
-        if (focused >= 0 && SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(focused), reinterpret_cast<LPARAM>(&row)))
+        if (focused >= 0 &&
+            SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(focused), reinterpret_cast<LPARAM>(&row)))
             at = {row.left, row.bottom};
         ClientToScreen(list, &at);
     }
