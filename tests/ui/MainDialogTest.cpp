@@ -583,7 +583,8 @@ void CALLBACK ProbeMenu(HWND, UINT, UINT_PTR timer, DWORD)
     EndMenu();
 }
 
-MenuProbe ContextMenuOf(HWND dialog, HWND list)
+// With fromKeyboard, as Shift+F10 or the menu key sends it: no position.
+MenuProbe ContextMenuOf(HWND dialog, HWND list, bool fromKeyboard = false)
 {
     MenuProbe probe;
     ShownMenu = &probe;
@@ -591,7 +592,8 @@ MenuProbe ContextMenuOf(HWND dialog, HWND list)
     RECT rect = {};
     GetWindowRect(list, &rect);
     SendMessageA(dialog, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
-                 MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2));
+                 fromKeyboard ? static_cast<LPARAM>(-1)
+                              : MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2));
     KillTimer(nullptr, timer);
     ShownMenu = nullptr;
     return probe;
@@ -608,6 +610,10 @@ TEST_F(MainDialogTest, TheListsContextMenuCopiesTheSelectedRows)
     EXPECT_EQ(empty.count, 1);
     EXPECT_EQ(empty.text, ExpectedForSystem().copy);
     EXPECT_TRUE(empty.state & MF_GRAYED) << "nothing to copy";
+    // Chosen all the same, the command leaves the clipboard alone.
+    EmptyTheClipboard(main.window);
+    main.Command(IDM_COPY);
+    EXPECT_EQ(FirstClipboardFormat(), 0u);
 
     context->AddResultRow(L"C:\\病毒\\😀.exe", "Worm.Win32.Tavok", "Deleted");
     MenuProbe withRow = ContextMenuOf(main.window, list);
@@ -615,6 +621,9 @@ TEST_F(MainDialogTest, TheListsContextMenuCopiesTheSelectedRows)
     EXPECT_EQ(withRow.text, ExpectedForSystem().copy);
     EXPECT_FALSE(withRow.state & MF_GRAYED);
     EXPECT_EQ(withRow.id, static_cast<UINT>(IDM_COPY));
+    MenuProbe fromKeyboard = ContextMenuOf(main.window, list, true);
+    ASSERT_TRUE(fromKeyboard.seen) << "no menu from the keyboard";
+    EXPECT_EQ(fromKeyboard.text, ExpectedForSystem().copy);
 
     // The item's command, as the menu sends it when chosen.
     EmptyTheClipboard(main.window);
