@@ -78,6 +78,12 @@ void ResolveLaterKernel32Functions(RuntimeApi& api)
     api.GetVolumeInformationW = ResolveFunction<GetVolumeInformationWFn>(kernel32, "GetVolumeInformationW");
 }
 
+void ResolveActivationContextFunctions(RuntimeApi& api)
+{
+    api.FindActCtxSectionStringA = ResolveFunction<FindActCtxSectionStringAFn>(GetModuleHandleA("kernel32.dll"),
+                                                                              "FindActCtxSectionStringA");
+}
+
 void ResolveLoadedNtdllFunctions(RuntimeApi& api)
 {
     // The Windows 95 family has no ntdll of its own to look in.

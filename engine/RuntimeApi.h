@@ -68,6 +68,9 @@ using CreateFileWFn = HANDLE(WINAPI*)(LPCWSTR path, DWORD access, DWORD share, L
                                       DWORD disposition, DWORD flags, HANDLE templateFile);
 using GetVolumeNameForVolumeMountPointWFn = BOOL(WINAPI*)(LPCWSTR mountPoint, LPWSTR volumeName, DWORD size);
 
+using FindActCtxSectionStringAFn = BOOL(WINAPI*)(DWORD flags, const GUID* extension, ULONG section, LPCSTR name,
+                                                 PACTCTX_SECTION_KEYED_DATA data);
+
 using GetVersionFn = DWORD(WINAPI*)(void);
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD processId);
 using MoveFileExWFn = BOOL(WINAPI*)(LPCWSTR existing, LPCWSTR replacement, DWORD flags);
@@ -143,6 +146,10 @@ struct RuntimeApi {
     // and later.
     GetVolumeNameForVolumeMountPointWFn GetVolumeNameForVolumeMountPointW = nullptr;
 
+    // What the process's activation context redirects, Windows XP and
+    // later: the common controls of version 6 that the manifest asks for.
+    FindActCtxSectionStringAFn FindActCtxSectionStringA = nullptr;
+
     // The token query that tells whether the scan could have had an
     // administrator's rights. Windows 95's advapi32 is not known to export
     // it and that family never asks, so it is looked up, not imported.
@@ -215,6 +222,8 @@ void ResolveNtdllFunctions(RuntimeApi& api, HMODULE ntdll);
 // file-system redirection, the faster listing, mounted volumes, and the
 // file and volume queries of removal.
 void ResolveLaterKernel32Functions(RuntimeApi& api);
+// From the kernel32 that every process has loaded: the activation context query.
+void ResolveActivationContextFunctions(RuntimeApi& api);
 // From the ntdll that every NT process has loaded: the file information call.
 void ResolveLoadedNtdllFunctions(RuntimeApi& api);
 // From the advapi32 that the program imports from, so it is loaded: the

@@ -96,6 +96,11 @@ void ScanContext::AddResultRow(const wchar_t* path, const char* name, const char
     item.pszText = const_cast<char*>(outcome);
     SendMessageA(resultList, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
 
+    // A user may select many rows to copy them; as the scan goes, the
+    // newest row alone is selected.
+    LVITEMA none = {};
+    none.stateMask = LVIS_SELECTED;
+    SendMessageA(resultList, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
     LVITEMA state = {};
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Draws the tool's pictures and writes them in the formats the resource
 script needs: banner.bmp (402 x 102, 16 bpp, BI_RGB), app.ico (16/24/32/48 px
-at 8 and 32 bpp, 16/32 px at 4 bpp) and about.ico (32 x 32, 32 bpp).
+at 8 and 32 bpp, 16/32 px at 4 bpp) and about.ico (32 and 48 px, 32 bpp: 48 is the size the About
+dialog's icon takes at 150 %).
 
 Usage: res/make-pictures.py [OUTPUT_DIR]   (default: the folder of this script)
 """
@@ -167,7 +168,7 @@ def main():
     app = [(draw_emblem(s), bpp) for bpp in (8, 32) for s in (16, 24, 32, 48)]
     app += [(draw_emblem(s), 4) for s in (16, 32)]
     write_ico(os.path.join(out, "app.ico"), app)
-    write_ico(os.path.join(out, "about.ico"), [(draw_emblem(32), 32)])
+    write_ico(os.path.join(out, "about.ico"), [(draw_emblem(s), 32) for s in (32, 48)])
 
 
 if __name__ == "__main__":

@@ -2,7 +2,8 @@
 # Renders the main dialog (idle, and after a scan that found files), the
 # summary box that closes such a scan and the About dialog in the four
 # languages under a virtual X server, in Wine's virtual desktop, and saves
-# them as docs/*.png. The scanned and summary states are staged by the
+# them as docs/*.png; and the main dialog after such a scan at 150 %
+# (Wine's LogPixels 144) in English and simplified Chinese. The scanned and summary states are staged by the
 # showcase program. Wine's own fonts (fonts-wine) must be installed, or the
 # caption buttons show the letters of the missing Marlett font.
 set -euo pipefail
@@ -34,8 +35,14 @@ export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$prefix/drive_c/showcase"
 cp "$showcase" "$prefix/drive_c/showcase/showcase.exe"
 
-shoot() {  # locale, state, output name
+set_dpi() {  # the screen's logical inch, read by each process as it starts
+  "$wine" reg.exe add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+    </dev/null >/dev/null 2>&1
+}
+
+shoot() {  # locale, state, output name[, DPI]
   /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+  set_dpi "${4:-96}"
   LC_ALL="$1.UTF-8" timeout 60 "$wine" explorer.exe /desktop=shot,1024x768 'C:\showcase\showcase.exe' "$2" \
     </dev/null >/dev/null 2>&1 &
   local pid=$!
@@ -56,3 +63,10 @@ for pair in zh_CN:zh-cn en_US:en zh_TW:zh-tw ja_JP:ja; do
   shoot "$locale" summary "summary-$name"
   shoot "$locale" about "about-$name"
 done
+
+# At 150 %: the dialog, its font, the banner and the icons drawn larger.
+shoot zh_CN rows main-scanned-zh-cn-150 144
+shoot en_US rows main-scanned-en-150 144
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+set_dpi 96
+/usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true

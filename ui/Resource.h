@@ -23,6 +23,16 @@
 #define IDC_ABOUT_COMPANY 1008
 #define IDC_BANNER 1012
 
+// The result list's context menu.
+#define IDM_COPY 1013
+
+// The banner's place in IDD_MAIN, in dialog units: the banner is drawn to
+// fill it at whatever size the dialog's font makes it.
+#define BANNER_LEFT 7
+#define BANNER_TOP 7
+#define BANNER_WIDTH 268
+#define BANNER_HEIGHT 68
+
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

@@ -39,3 +39,5 @@ const char* const OkText[4] = {OkTextZhCn, "Ok", OkTextZhTw, OkTextJa};
 const char* const LinkTipText[4] = {
     LinkTipZhCn, "To get more infomation, please visit our web site.", LinkTipZhTw, LinkTipJa,
 };
+
+const char* const CopyText[4] = {CopyTextZhCn, "Copy", CopyTextZhTw, CopyTextJa};

@@ -14,6 +14,8 @@ extern const char* const AboutTitle[4];
 extern const char* const AboutText[16];
 extern const char* const OkText[4];
 extern const char* const LinkTipText[4];
+// The result list's context menu item that copies the selected rows.
+extern const char* const CopyText[4];
 
 // The code-page units that hold the non-ASCII columns.
 extern const char MainTitleZhCn[], ProgressLabelZhCn[];
@@ -21,15 +23,18 @@ extern const char ScanTextZhCn[], ExitTextZhCn[], AboutButtonZhCn[], StopTextZhC
 extern const char PathColumnZhCn[], NameColumnZhCn[], OutcomeColumnZhCn[];
 extern const char AboutTitleZhCn[], AboutHeadingZhCn[], VersionLabelZhCn[], DateLabelZhCn[];
 extern const char CompanyZhCn[], OkTextZhCn[], LinkTipZhCn[];
+extern const char CopyTextZhCn[];
 
 extern const char MainTitleZhTw[], ProgressLabelZhTw[];
 extern const char ScanTextZhTw[], ExitTextZhTw[], AboutButtonZhTw[], StopTextZhTw[];
 extern const char PathColumnZhTw[], NameColumnZhTw[], OutcomeColumnZhTw[];
 extern const char AboutTitleZhTw[], AboutHeadingZhTw[], VersionLabelZhTw[], DateLabelZhTw[];
 extern const char CompanyZhTw[], OkTextZhTw[], LinkTipZhTw[];
+extern const char CopyTextZhTw[];
 
 extern const char MainTitleJa[], ProgressLabelJa[];
 extern const char ScanTextJa[], ExitTextJa[], AboutButtonJa[], StopTextJa[];
 extern const char PathColumnJa[], NameColumnJa[], OutcomeColumnJa[];
 extern const char AboutTitleJa[], AboutHeadingJa[], VersionLabelJa[], DateLabelJa[];
 extern const char CompanyJa[], OkTextJa[], LinkTipJa[];
+extern const char CopyTextJa[];

@@ -18,3 +18,4 @@ const char DateLabelJa[] = "更新日時: ";
 const char CompanyJa[] = "Veltrane科技株式会社";
 const char OkTextJa[] = "OK";
 const char LinkTipJa[] = "Veltraneのホームページを訪問し、詳細情報を入手する";
+const char CopyTextJa[] = "コピー";

@@ -18,3 +18,4 @@ const char DateLabelZhCn[] = "更新时间：";
 const char CompanyZhCn[] = "Veltrane信息技术有限公司";
 const char OkTextZhCn[] = "确定";
 const char LinkTipZhCn[] = "访问Veltrane网站，获取更多信息...";
+const char CopyTextZhCn[] = "复制";

@@ -18,3 +18,4 @@ const char DateLabelZhTw[] = "更新時間：";
 const char CompanyZhTw[] = "Veltrane科技股份有限公司";
 const char OkTextZhTw[] = "確定";
 const char LinkTipZhTw[] = "訪問Veltrane網站，獲取更多信息...";
+const char CopyTextZhTw[] = "複製";

@@ -33,10 +33,10 @@ MAIN_CONTROLS = [
     (3, "button", "", 281, 56, 50, 14, CHILD | WS_TABSTOP | BS_PUSHBUTTON, 0),
     (4, "button", "", 281, 81, 50, 14, CHILD | WS_DISABLED | WS_TABSTOP | BS_PUSHBUTTON, 0),
     (1003, "static", "Static", 7, 85, 33, 8, CHILD | WS_GROUP | SS_LEFT, 0),
-    (-1, "static", "", 1, 192, 337, 1, CHILD | SS_ETCHEDHORZ, 0),
+    (-1, "static", "", 1, 192, 336, 1, CHILD | SS_ETCHEDHORZ, 0),
     (1000, "static", "", 1, 194, 336, 10, CHILD | SS_LEFTNOWORDWRAP, WS_EX_STATICEDGE),
     (1002, "syslistview32", "List1", 7, 103, 324, 87,
-     CHILD | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, 0),
+     CHILD | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, 0),
     (1012, "static", 118, 7, 7, 268, 68, CHILD | SS_BITMAP, 0),
 ]
 
@@ -118,7 +118,8 @@ class ProductResources(unittest.TestCase):
         self.assertEqual(self.icon_group(119), want)
 
     def test_about_icon(self):
-        self.assertEqual(self.icon_group(106), [(32, 32)])
+        # 32 px at 100 %, 48 px at 150 %, where the dialog's icon is larger.
+        self.assertEqual(self.icon_group(106), [(32, 32), (48, 32)])
 
     def test_version_block(self):
         data = self.resource(RT_VERSION, 1)
@@ -142,8 +143,18 @@ class ProductResources(unittest.TestCase):
         text = manifests[0].decode("utf-8")
         self.assertIn('level="asInvoker"', text)
         self.assertIn('uiAccess="false"', text)
-        self.assertNotIn("Microsoft.Windows.Common-Controls", text)
-        self.assertNotIn("dependency", text)
+        # The common controls of version 6, from the system's store.
+        identity = re.search(r"<dependency>\s*<dependentAssembly>\s*<assemblyIdentity([^>]*)/>", text)
+        self.assertIsNotNone(identity, "a dependency on the common controls")
+        attributes = dict(re.findall(r'(\w+)="([^"]*)"', identity.group(1)))
+        self.assertEqual(attributes, {"type": "win32", "name": "Microsoft.Windows.Common-Controls",
+                                      "version": "6.0.0.0", "processorArchitecture": "*",
+                                      "publicKeyToken": "6595b64144ccf1df", "language": "*"})
+        # System-aware: drawn by the program at the scale the session
+        # started with, not stretched by Windows.
+        self.assertRegex(text, r'<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">'
+                               r'true</dpiAware>')
+        self.assertNotIn("dpiAwareness", text)
 
 
 if __name__ == "__main__":

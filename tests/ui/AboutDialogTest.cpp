@@ -177,6 +177,28 @@ TEST_F(AboutDialogTest, LocalizedTexts)
     EXPECT_EQ(tool.uFlags & (TTF_IDISHWND | TTF_SUBCLASS), static_cast<UINT>(TTF_IDISHWND | TTF_SUBCLASS));
 }
 
+// At the prefix's scale (96 or 144 DPI): every control inside the dialog
+// and apart from the others, no text cut (the link in the font it is drawn
+// in), and the icon at the size the scale asks for.
+TEST_F(AboutDialogTest, LayoutAtTheScreensScale)
+{
+    if (ExpectedDpi()) {
+        ASSERT_EQ(ScreenDpi(), ExpectedDpi()) << "the prefix's LogPixels";
+    }
+    AboutWindow about(main.window);
+    ExpectLaidOutWithoutCuts(about.window);
+
+    HICON icon = nullptr;
+    for (const ChildPlace& place : ChildPlaces(about.window)) {
+        if ((GetWindowLongA(place.window, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            icon = reinterpret_cast<HICON>(SendMessageA(place.window, STM_GETICON, 0, 0));
+    }
+    ASSERT_NE(icon, nullptr);
+    const SIZE size = IconSize(icon);
+    EXPECT_EQ(size.cx, GetSystemMetrics(SM_CXICON));
+    EXPECT_EQ(size.cy, GetSystemMetrics(SM_CYICON));
+}
+
 TEST_F(AboutDialogTest, LinkColoursAndFontFollowTheHoverFlag)
 {
     AboutWindow about(main.window);

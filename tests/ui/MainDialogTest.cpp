@@ -5,10 +5,16 @@
 #include "LinkStatic.h"
 #include "MainDialog.h"
 #include "Resource.h"
+#include "ResultCopy.h"
+#include "RuntimeApi.h"
 #include "StartUp.h"
+#include "EngineText.h"
+#include "MemAndFileWalker.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -115,30 +121,67 @@ TEST_F(MainDialogTest, InitialState)
     ExpectIdleAtStart();
 
     HWND list = main.Item(IDC_RESULTS);
-    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0), 270);
-    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0), 100);
-    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 2, 0), 100);
+    // 270, 100 and 100 pixels at 96 DPI, larger with the screen's scale.
+    const int dpi = ScreenDpi();
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0), MulDiv(270, dpi, 96));
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0), MulDiv(100, dpi, 96));
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 2, 0), MulDiv(100, dpi, 96));
     EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 3, 0), 0);  // no fourth column
     EXPECT_EQ(RowCount(), 0);
     EXPECT_EQ(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT,
               LVS_EX_FULLROWSELECT);
     const LONG listStyle = GetWindowLongA(list, GWL_STYLE);
     EXPECT_EQ(listStyle & LVS_TYPEMASK, LVS_REPORT);
-    EXPECT_TRUE(listStyle & LVS_SINGLESEL);
+    EXPECT_FALSE(listStyle & LVS_SINGLESEL) << "rows are selected together to copy them";
     EXPECT_TRUE(listStyle & LVS_SHOWSELALWAYS);
     EXPECT_TRUE(listStyle & LVS_NOSORTHEADER);
 
-    // The small icon only, from IDI_APP.
-    EXPECT_NE(SendMessageA(main.window, WM_GETICON, ICON_SMALL, 0), 0);
+    // The small icon only, from IDI_APP, at the size the screen's scale asks for.
+    auto icon = reinterpret_cast<HICON>(SendMessageA(main.window, WM_GETICON, ICON_SMALL, 0));
+    ASSERT_NE(icon, nullptr);
+    const SIZE iconSize = IconSize(icon);
+    EXPECT_EQ(iconSize.cx, GetSystemMetrics(SM_CXSMICON));
+    EXPECT_EQ(iconSize.cy, GetSystemMetrics(SM_CYSMICON));
     EXPECT_EQ(SendMessageA(main.window, WM_GETICON, ICON_BIG, 0), 0);
+}
 
-    // The banner shows bitmap 118 at its own size.
-    auto bitmap = reinterpret_cast<HBITMAP>(SendMessageA(main.Item(IDC_BANNER), STM_GETIMAGE, IMAGE_BITMAP, 0));
+// At the prefix's scale (96 or 144 DPI): the banner fills its place in the
+// template, every control lies inside the dialog and apart from the others,
+// no text is cut, and the columns fit the list.
+TEST_F(MainDialogTest, LayoutAtTheScreensScale)
+{
+    const int dpi = ScreenDpi();
+    if (ExpectedDpi()) {
+        ASSERT_EQ(dpi, ExpectedDpi()) << "the prefix's LogPixels";
+    }
+
+    HWND banner = main.Item(IDC_BANNER);
+    RECT place = {BANNER_LEFT, BANNER_TOP, BANNER_LEFT + BANNER_WIDTH, BANNER_TOP + BANNER_HEIGHT};
+    ASSERT_TRUE(MapDialogRect(main.window, &place));
+    RECT shown = {};
+    GetWindowRect(banner, &shown);
+    MapWindowPoints(nullptr, main.window, reinterpret_cast<POINT*>(&shown), 2);
+    EXPECT_EQ(shown.left, place.left);
+    EXPECT_EQ(shown.top, place.top);
+    EXPECT_EQ(shown.right, place.right);
+    EXPECT_EQ(shown.bottom, place.bottom);
+    auto bitmap = reinterpret_cast<HBITMAP>(SendMessageA(banner, STM_GETIMAGE, IMAGE_BITMAP, 0));
     ASSERT_NE(bitmap, nullptr);
     BITMAP info = {};
     ASSERT_EQ(GetObjectA(bitmap, sizeof info, &info), static_cast<int>(sizeof info));
-    EXPECT_EQ(info.bmWidth, 402);
-    EXPECT_EQ(info.bmHeight, 102);
+    EXPECT_EQ(info.bmWidth, place.right - place.left) << "the banner fills its control";
+    EXPECT_EQ(info.bmHeight, place.bottom - place.top);
+    std::printf("DPI %d: banner %ld x %ld pixels\n", dpi, place.right - place.left, place.bottom - place.top);
+
+    ExpectLaidOutWithoutCuts(main.window);
+
+    HWND list = main.Item(IDC_RESULTS);
+    RECT listClient = {};
+    GetClientRect(list, &listClient);
+    int columns = 0;
+    for (int column = 0; column < 3; ++column)
+        columns += static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+    EXPECT_LE(columns, listClient.right) << "a column cut by the list's edge";
 }
 
 TEST_F(MainDialogTest, ScanStopAndReturnToIdle)
@@ -354,6 +397,243 @@ TEST_F(MainDialogTest, AboutCommandRunsTheOwnedAboutDialog)
     EXPECT_TRUE(IsWindowEnabled(main.window));
 }
 
+
+// The clipboard as the user would paste it.
+std::wstring ClipboardUnicode()
+{
+    std::wstring text;
+    if (!OpenClipboard(nullptr))
+        return L"(clipboard not opened)";
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+std::string ClipboardBytes()
+{
+    std::string text;
+    if (!OpenClipboard(nullptr))
+        return "(clipboard not opened)";
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const auto* chars = static_cast<const char*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+// The format the program put there; the system makes the others from it.
+UINT FirstClipboardFormat()
+{
+    if (!OpenClipboard(nullptr))
+        return 0;
+    const UINT format = EnumClipboardFormats(0);
+    CloseClipboard();
+    return format;
+}
+
+void EmptyTheClipboard(HWND owner)
+{
+    ASSERT_TRUE(OpenClipboard(owner));
+    EmptyClipboard();
+    CloseClipboard();
+}
+
+// A key pressed in the list with Ctrl held, as the keyboard would send it.
+void PressWithControl(HWND list, WPARAM key)
+{
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    const BYTE saved = keys[VK_CONTROL];
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageA(list, WM_KEYDOWN, key, 1);
+    SendMessageA(list, WM_KEYUP, key, 0xC0000001);
+    keys[VK_CONTROL] = saved;
+    SetKeyboardState(keys);
+}
+
+int SelectedCount(HWND list)
+{
+    return static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0));
+}
+
+TEST_F(MainDialogTest, CtrlAAndCtrlCCopyEveryRowAsUnicodeText)
+{
+    ScanContext* context = main.Context();
+    ASSERT_NE(context, nullptr);
+    HWND list = main.Item(IDC_RESULTS);
+    // Names no 8-bit code page spells all of: Chinese, and an emoji
+    // outside the basic plane (a surrogate pair).
+    context->AddResultRow(L"C:\\病毒\\样本.exe", "Worm.Win32.Tavok", "Deleted");
+    context->AddResultRow(L"C:\\Users\\小明\\😀 tavok.exe", "Worm.Win32.Tavok", "Delay Delete");
+    context->AddResultRow(L"D:\\plain.exe", "Worm.Win32.Tavok", "Kill Failed");
+    EXPECT_EQ(SelectedCount(list), 1) << "the newest row alone, as the scan leaves it";
+    SetFocus(list);
+
+    EmptyTheClipboard(main.window);
+    SendMessageA(list, WM_KEYDOWN, 'C', 1);
+    EXPECT_EQ(FirstClipboardFormat(), 0u) << "C without Ctrl copies nothing";
+
+    PressWithControl(list, 'C');
+    EXPECT_EQ(ClipboardUnicode(), L"D:\\plain.exe\tWorm.Win32.Tavok\tKill Failed\r\n");
+
+    PressWithControl(list, 'A');
+    EXPECT_EQ(SelectedCount(list), 3);
+    EmptyTheClipboard(main.window);
+    PressWithControl(list, 'C');
+    EXPECT_EQ(FirstClipboardFormat(), static_cast<UINT>(CF_UNICODETEXT));
+    EXPECT_EQ(ClipboardUnicode(), L"C:\\病毒\\样本.exe\tWorm.Win32.Tavok\tDeleted\r\n"
+                                  L"C:\\Users\\小明\\😀 tavok.exe\tWorm.Win32.Tavok\tDelay Delete\r\n"
+                                  L"D:\\plain.exe\tWorm.Win32.Tavok\tKill Failed\r\n");
+
+    // A new row after a copy: again only the newest is selected.
+    context->AddResultRow(L"E:\\next.exe", "Worm.Win32.Tavok", "Deleted");
+    EXPECT_EQ(SelectedCount(list), 1);
+}
+
+// A path the ANSI code page spells, as the Windows 95 family's walk gives it.
+const wchar_t* PathInTheCodePage()
+{
+    switch (GetACP()) {
+    case 936: return L"C:\\病毒\\样本.exe";
+    case 950: return L"C:\\病毒\\樣本.exe";
+    case 932: return L"C:\\ウイルス\\検体.exe";
+    default: return L"C:\\Café\\Übung.exe";
+    }
+}
+
+DWORD WINAPI Windows98Version()
+{
+    return 0xC0000A04;
+}
+
+void FakeWindows98(RuntimeApi& api)
+{
+    api.GetVersion = Windows98Version;
+}
+
+std::string Ansi(const wchar_t* text)
+{
+    char buffer[300] = {};
+    WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+    return buffer;
+}
+
+TEST_F(MainDialogTest, OnTheWindows95FamilyRowsAreCopiedInTheCodePage)
+{
+    ScanContext* context = main.Context();
+    ASSERT_NE(context, nullptr);
+    HWND list = main.Item(IDC_RESULTS);
+    const UINT language = context->language;
+    RuntimeApiOverride = FakeWindows98;
+    context->AddResultRow(PathInTheCodePage(), DetectionName, StatusWords[OutcomeDeleted * 4 + language]);
+    context->AddResultRow(L"C:\\a\\plain.exe", DetectionName, StatusWords[OutcomeKillFailed * 4 + language]);
+    SetFocus(list);
+    EmptyTheClipboard(main.window);
+    PressWithControl(list, 'A');
+    PressWithControl(list, 'C');
+    RuntimeApiOverride = nullptr;
+
+    EXPECT_EQ(FirstClipboardFormat(), static_cast<UINT>(CF_TEXT)) << "8-bit text, as that family's list holds";
+    const std::string expected = Ansi(PathInTheCodePage()) + "\tWorm.Win32.Tavok\t" +
+                                 StatusWords[OutcomeDeleted * 4 + language] + "\r\n" +
+                                 "C:\\a\\plain.exe\tWorm.Win32.Tavok\t" +
+                                 StatusWords[OutcomeKillFailed * 4 + language] + "\r\n";
+    EXPECT_EQ(ClipboardBytes(), expected);
+    EXPECT_EQ(Ansi(PathInTheCodePage()).find('?'), std::string::npos) << "the code page spells the path";
+}
+
+#ifndef MN_GETHMENU
+#define MN_GETHMENU 0x01E1
+#endif
+
+struct MenuProbe {
+    bool seen = false;
+    std::wstring text;
+    UINT state = 0;
+    UINT id = 0;
+    int count = 0;
+};
+MenuProbe* ShownMenu = nullptr;
+
+void CALLBACK ProbeMenu(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND window = FindWindowA("#32768", nullptr);
+    if (!window || !IsWindowVisible(window))
+        return;
+    auto menu = reinterpret_cast<HMENU>(SendMessageA(window, MN_GETHMENU, 0, 0));
+    if (!menu)
+        return;
+    KillTimer(nullptr, timer);
+    wchar_t text[64] = {};
+    GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+    ShownMenu->seen = true;
+    ShownMenu->text = text;
+    ShownMenu->state = GetMenuState(menu, 0, MF_BYPOSITION);
+    ShownMenu->id = GetMenuItemID(menu, 0);
+    ShownMenu->count = GetMenuItemCount(menu);
+    EndMenu();
+}
+
+// With fromKeyboard, as Shift+F10 or the menu key sends it: no position.
+MenuProbe ContextMenuOf(HWND dialog, HWND list, bool fromKeyboard = false)
+{
+    MenuProbe probe;
+    ShownMenu = &probe;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, ProbeMenu);
+    RECT rect = {};
+    GetWindowRect(list, &rect);
+    SendMessageA(dialog, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
+                 fromKeyboard ? static_cast<LPARAM>(-1)
+                              : MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2));
+    KillTimer(nullptr, timer);
+    ShownMenu = nullptr;
+    return probe;
+}
+
+TEST_F(MainDialogTest, TheListsContextMenuCopiesTheSelectedRows)
+{
+    ScanContext* context = main.Context();
+    ASSERT_NE(context, nullptr);
+    HWND list = main.Item(IDC_RESULTS);
+
+    MenuProbe empty = ContextMenuOf(main.window, list);
+    ASSERT_TRUE(empty.seen) << "no menu shown";
+    EXPECT_EQ(empty.count, 1);
+    EXPECT_EQ(empty.text, ExpectedForSystem().copy);
+    EXPECT_TRUE(empty.state & MF_GRAYED) << "nothing to copy";
+    // Chosen all the same, the command leaves the clipboard alone.
+    EmptyTheClipboard(main.window);
+    main.Command(IDM_COPY);
+    EXPECT_EQ(FirstClipboardFormat(), 0u);
+
+    context->AddResultRow(L"C:\\病毒\\😀.exe", "Worm.Win32.Tavok", "Deleted");
+    MenuProbe withRow = ContextMenuOf(main.window, list);
+    ASSERT_TRUE(withRow.seen);
+    EXPECT_EQ(withRow.text, ExpectedForSystem().copy);
+    EXPECT_FALSE(withRow.state & MF_GRAYED);
+    EXPECT_EQ(withRow.id, static_cast<UINT>(IDM_COPY));
+    MenuProbe fromKeyboard = ContextMenuOf(main.window, list, true);
+    ASSERT_TRUE(fromKeyboard.seen) << "no menu from the keyboard";
+    EXPECT_EQ(fromKeyboard.text, ExpectedForSystem().copy);
+
+    // The item's command, as the menu sends it when chosen.
+    EmptyTheClipboard(main.window);
+    main.Command(IDM_COPY);
+    EXPECT_EQ(ClipboardUnicode(), L"C:\\病毒\\😀.exe\tWorm.Win32.Tavok\tDeleted\r\n");
+
+    // Elsewhere than on the list the dialog shows no menu of its own.
+    EXPECT_EQ(MainDlgProc(main.window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(main.Item(IDC_SCAN)), 0), FALSE);
+}
+
 }  // namespace
 
 TEST(StartUp, AnEmptyDriveShowsNoSystemBox)
@@ -366,4 +646,23 @@ TEST(StartUp, AnEmptyDriveShowsNoSystemBox)
         EXPECT_TRUE(commonControls);
     }
     SetErrorMode(before);
+}
+
+// The program's manifest asks for the common controls of version 6: the
+// process's activation context redirects comctl32.dll to the system's
+// store, and start-up takes it from there. Every test of this program runs
+// with those controls.
+TEST(StartUp, TheCommonControlsOfVersion6ComeFromTheSideBySideStore)
+{
+    ACTCTX_SECTION_KEYED_DATA redirection = {};
+    redirection.cbSize = sizeof redirection;
+    ASSERT_TRUE(FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, "comctl32.dll",
+                                         &redirection))
+        << "no activation context from the manifest";
+    const LibraryHandle commonControls = PrepareProcess();
+    ASSERT_TRUE(commonControls);
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(commonControls.Get(), path, MAX_PATH);
+    CharLowerA(path);
+    EXPECT_NE(std::string(path).find("\\winsxs\\"), std::string::npos) << path;
 }

@@ -8,6 +8,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 const ExpectedTexts ZhCn = {
@@ -20,6 +22,7 @@ const ExpectedTexts ZhCn = {
      L"Veltrane信息技术有限公司"},
     L"确定",
     L"访问Veltrane网站，获取更多信息...",
+    L"复制",
 };
 
 const ExpectedTexts English = {
@@ -31,6 +34,7 @@ const ExpectedTexts English = {
     {L"Veltrane \"Worm.Win32.Tavok\" Remover", L"Version: ", L"Update: ", L"Veltrane Tech Co. Ltd."},
     L"Ok",
     L"To get more infomation, please visit our web site.",
+    L"Copy",
 };
 
 const ExpectedTexts ZhTw = {
@@ -42,6 +46,7 @@ const ExpectedTexts ZhTw = {
     {L"Worm.Win32.Tavok 專用查殺工具", L"版本號：", L"更新時間：", L"Veltrane科技股份有限公司"},
     L"確定",
     L"訪問Veltrane網站，獲取更多信息...",
+    L"複製",
 };
 
 const ExpectedTexts Japanese = {
@@ -53,6 +58,7 @@ const ExpectedTexts Japanese = {
     {L"Worm.Win32.Tavok 除去専用ツール", L"バージョン: ", L"更新日時: ", L"Veltrane科技株式会社"},
     L"OK",
     L"Veltraneのホームページを訪問し、詳細情報を入手する",
+    L"コピー",
 };
 
 struct OwnedSearch {
@@ -182,4 +188,118 @@ bool HasTimerMessage(HWND window)
 {
     MSG message;
     return PeekMessageA(&message, window, WM_TIMER, WM_TIMER, PM_NOREMOVE) != FALSE;
+}
+
+int ScreenDpi()
+{
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+int ExpectedDpi()
+{
+    const char* value = std::getenv("TAVOK_EXPECT_DPI");
+    return value ? std::atoi(value) : 0;
+}
+
+namespace {
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM parameter)
+{
+    auto* places = reinterpret_cast<std::vector<ChildPlace>*>(parameter);
+    HWND parent = GetParent(window);
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    places->push_back({window, rect});
+    return TRUE;
+}
+
+std::wstring ClassOf(HWND window)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+}  // namespace
+
+std::vector<ChildPlace> ChildPlaces(HWND parent)
+{
+    std::vector<ChildPlace> places;
+    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&places));
+    // Only the dialog's own controls, not their children (the list's header).
+    std::vector<ChildPlace> own;
+    for (const ChildPlace& place : places) {
+        if (GetParent(place.window) == parent)
+            own.push_back(place);
+    }
+    return own;
+}
+
+void ExpectLaidOutWithoutCuts(HWND parent)
+{
+    RECT client = {};
+    GetClientRect(parent, &client);
+    const std::vector<ChildPlace> places = ChildPlaces(parent);
+    ASSERT_FALSE(places.empty());
+    for (size_t i = 0; i < places.size(); ++i) {
+        const ChildPlace& place = places[i];
+        const int id = GetDlgCtrlID(place.window);
+        SCOPED_TRACE(id);
+        EXPECT_GE(place.rect.left, client.left);
+        EXPECT_GE(place.rect.top, client.top);
+        EXPECT_LE(place.rect.right, client.right);
+        EXPECT_LE(place.rect.bottom, client.bottom);
+        for (size_t j = i + 1; j < places.size(); ++j) {
+            RECT overlap = {};
+            EXPECT_FALSE(IntersectRect(&overlap, &place.rect, &places[j].rect))
+                << "overlaps control " << GetDlgCtrlID(places[j].window);
+        }
+
+        // The text in the font the control draws it with.
+        const std::wstring cls = ClassOf(place.window);
+        const LONG style = GetWindowLongA(place.window, GWL_STYLE);
+        const bool textStatic = _wcsicmp(cls.c_str(), L"Static") == 0 && (style & SS_TYPEMASK) <= SS_RIGHT;
+        const bool pushButton = _wcsicmp(cls.c_str(), L"Button") == 0;
+        const std::wstring text = TextW(place.window);
+        if ((!textStatic && !pushButton) || text.empty())
+            continue;
+        HDC dc = GetDC(place.window);
+        // As the control draws: its own font, then what its parent selects
+        // for it (the About link's font).
+        HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageA(place.window, WM_GETFONT, 0, 0));
+        HGDIOBJ previous = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
+        if (textStatic)
+            SendMessageA(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                         reinterpret_cast<LPARAM>(place.window));
+        SIZE extent = {};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        SelectObject(dc, previous);
+        ReleaseDC(place.window, dc);
+        RECT inside = {};
+        GetClientRect(place.window, &inside);
+        // A push button draws its text inside its edges and focus frame.
+        const int margin = pushButton ? 2 * GetSystemMetrics(SM_CXEDGE) + 2 : 0;
+        EXPECT_LE(extent.cx, inside.right - margin) << "text cut: width";
+        EXPECT_LE(extent.cy, inside.bottom) << "text cut: height";
+    }
+}
+
+SIZE IconSize(HICON icon)
+{
+    ICONINFO info = {};
+    SIZE size = {};
+    if (!GetIconInfo(icon, &info))
+        return size;
+    BITMAP bitmap = {};
+    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    size.cx = bitmap.bmWidth;
+    size.cy = info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2;
+    if (info.hbmColor)
+        DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return size;
 }

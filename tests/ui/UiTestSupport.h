@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // What each language shows, as UTF-16.
 struct ExpectedTexts {
@@ -19,6 +20,7 @@ struct ExpectedTexts {
     const wchar_t* aboutLines[4];
     const wchar_t* ok;
     const wchar_t* linkTip;
+    const wchar_t* copy;
 };
 
 const ExpectedTexts& ExpectedForSystem();
@@ -60,5 +62,24 @@ HWND FindOwnedDialog(HWND owner);
 void FinishScan(MainDialogWindow& main);
 
 std::wstring TextW(HWND window);
+
+// The screen's logical inch in pixels, as the dialogs see it; the run's
+// TAVOK_EXPECT_DPI, when set, says what the prefix was set to.
+int ScreenDpi();
+// What TAVOK_EXPECT_DPI names, or 0.
+int ExpectedDpi();
+
+// Each child of the window, with its rectangle in the window's client
+// coordinates.
+struct ChildPlace {
+    HWND window;
+    RECT rect;
+};
+std::vector<ChildPlace> ChildPlaces(HWND parent);
+// Every child inside the parent's client area and no two overlapping;
+// texts of statics and buttons as wide as their control allows.
+void ExpectLaidOutWithoutCuts(HWND parent);
+// The width and height of an icon's image.
+SIZE IconSize(HICON icon);
 LONG ButtonType(HWND button);
 bool HasTimerMessage(HWND window);
