@@ -1,4 +1,5 @@
 // Whole scans and disk walks over generated trees, with a test table.
+#include "ApiOverride.h"
 #include "FileFind.h"
 #include "FileSystem.h"
 #include "Handle.h"
@@ -55,15 +56,6 @@ std::wstring WidePath(const std::string& path)
 {
     return Widen(path);
 }
-
-// Stands in for ordinary imports for as long as it lives.
-class ApiOverride {
-public:
-    explicit ApiOverride(void (*override)(RuntimeApi&)) { RuntimeApiOverride = override; }
-    ~ApiOverride() { RuntimeApiOverride = nullptr; }
-    ApiOverride(const ApiOverride&) = delete;
-    ApiOverride& operator=(const ApiOverride&) = delete;
-};
 
 BOOL WINAPI RefuseRestartDeletion(LPCWSTR, LPCWSTR, DWORD)
 {

@@ -1,5 +1,6 @@
 // Which roots the disk pass walks: the bus query that keeps USB volumes
 // from the walk.
+#include "ApiOverride.h"
 #include "DriveList.h"
 #include "RuntimeApi.h"
 
@@ -7,15 +8,6 @@
 #include <winioctl.h>
 
 namespace {
-
-// Stands in for ordinary imports for as long as it lives.
-class ApiOverride {
-public:
-    explicit ApiOverride(void (*override)(RuntimeApi&)) { RuntimeApiOverride = override; }
-    ~ApiOverride() { RuntimeApiOverride = nullptr; }
-    ApiOverride(const ApiOverride&) = delete;
-    ApiOverride& operator=(const ApiOverride&) = delete;
-};
 
 // The storage property query, answered with a chosen bus or refused.
 BOOL busQueryAnswered = TRUE;

@@ -1,6 +1,7 @@
 // The disk pass over listings of the test's own, through the run-time
 // table: trees deeper than a stack could walk, and systems that refuse
 // the faster listing.
+#include "ApiOverride.h"
 #include "FileSystem.h"
 #include "MemAndFileWalker.h"
 #include "RecordingWalker.h"
@@ -108,15 +109,6 @@ void MadeUpListingOnWindows98(RuntimeApi& api)
     api.GetVersion = Windows98Version;
     api.GetWindowsDirectoryA = TestWindowsFolder;
 }
-
-// Stands in for ordinary imports for as long as it lives.
-class ApiOverride {
-public:
-    explicit ApiOverride(void (*override)(RuntimeApi&)) { RuntimeApiOverride = override; }
-    ~ApiOverride() { RuntimeApiOverride = nullptr; }
-    ApiOverride(const ApiOverride&) = delete;
-    ApiOverride& operator=(const ApiOverride&) = delete;
-};
 
 // The path of the file at the bottom of the made-up C:, as shown, where
 // the listings take it with prefix characters in front (\\?\ or none).
