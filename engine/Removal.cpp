@@ -5,6 +5,7 @@
 #include "Removal.h"
 
 #include "Privileges.h"
+#include "Quarantine.h"
 #include "RestartDeletion.h"
 
 #include <utility>
@@ -117,8 +118,23 @@ ScanOutcome Removal::Remediate(const wchar_t* path, ExaminedFile& file)
     } else {
         denied = file.refusal == ERROR_ACCESS_DENIED;
     }
-    if (ScheduleDeletionAtRestart(api_, path, file.handle.IsValid() ? file.handle.Get() : INVALID_HANDLE_VALUE))
-        return OutcomeDelayDelete;
+    const HANDLE examined = file.handle.IsValid() ? file.handle.Get() : INVALID_HANDLE_VALUE;
+    if (OsFamilyFromVersion(api_.GetVersion()) == Win9x) {
+        if (ScheduleDeletionAtRestart(api_, path, examined))
+            return OutcomeDelayDelete;
+    } else {
+        // Moved out of any folder a user could swap for a link, the copy
+        // waits in the program's own; where it cannot be moved, only a path
+        // no user can change is registered. Either way the row keeps the
+        // path it was found at.
+        WString moved;
+        if (file.removable && MoveIntoOwnFolder(api_, path, examined, moved)) {
+            if (ScheduleDeletionAtRestart(api_, moved.c_str(), examined, true))
+                return OutcomeDelayDelete;
+        } else if (ScheduleDeletionAtRestart(api_, path, examined)) {
+            return OutcomeDelayDelete;
+        }
+    }
     if ((denied || GetLastError() == ERROR_ACCESS_DENIED) && RightsCouldHelp(api_, path))
         removalDenied_ = true;
     return OutcomeKillFailed;
