@@ -35,7 +35,8 @@ FileHandle OpenOwnFolder(const RuntimeApi& api, const WString& folder)
     for (int withOwner = 1; withOwner >= 0; --withOwner) {
         OwnFolderSecurity(withOwner != 0, VersionNumber(version) >= 500, security);
         SECURITY_ATTRIBUTES attributes = {sizeof attributes, security, FALSE};
-        if (api.CreateDirectoryW(folder.c_str(), &attributes) || GetLastError() != ERROR_INVALID_OWNER)
+        if (!api.CreateDirectoryW || api.CreateDirectoryW(folder.c_str(), &attributes) ||
+            GetLastError() != ERROR_INVALID_OWNER)
             break;
     }
     FileHandle open(api.CreateFileW(folder.c_str(), READ_CONTROL | FILE_ADD_FILE | FILE_TRAVERSE | SYNCHRONIZE,

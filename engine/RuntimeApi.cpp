@@ -77,6 +77,7 @@ void ResolveLaterKernel32Functions(RuntimeApi& api)
         ResolveFunction<GetFileInformationByHandleFn>(kernel32, "GetFileInformationByHandle");
     api.GetVolumeInformationW = ResolveFunction<GetVolumeInformationWFn>(kernel32, "GetVolumeInformationW");
     api.GetVolumePathNameW = ResolveFunction<GetVolumePathNameWFn>(kernel32, "GetVolumePathNameW");
+    api.CreateDirectoryW = ResolveFunction<CreateDirectoryWFn>(kernel32, "CreateDirectoryW");
 }
 
 void ResolveActivationContextFunctions(RuntimeApi& api)

@@ -154,6 +154,9 @@ struct RuntimeApi {
     GetVolumeNameForVolumeMountPointWFn GetVolumeNameForVolumeMountPointW = nullptr;
     // The root of the volume a path lies on; Windows 2000 and later.
     GetVolumePathNameWFn GetVolumePathNameW = nullptr;
+    // The program's own folder at a volume's root, made with its ACL; looked
+    // up for the same reason as the NT family's queries above.
+    CreateDirectoryWFn CreateDirectoryW = nullptr;
 
     // What the process's activation context redirects, Windows XP and
     // later: the common controls of version 6 that the manifest asks for.
@@ -189,8 +192,6 @@ struct RuntimeApi {
     // The NT family's open of a file to examine: Wine grants every access a
     // file's owner could, so an ACL's refusal can only be faked.
     CreateFileWFn CreateFileW = ::CreateFileW;
-    // The program's own folder at a volume's root, made with its ACL.
-    CreateDirectoryWFn CreateDirectoryW = ::CreateDirectoryW;
     OpenProcessFn OpenProcess = ::OpenProcess;
     MoveFileExWFn MoveFileExW = ::MoveFileExW;
     GetDriveTypeAFn GetDriveTypeA = ::GetDriveTypeA;
