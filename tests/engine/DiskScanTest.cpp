@@ -1836,3 +1836,63 @@ TEST(RestartUnderWine, CopiesInUseAreRegistered)
     // restart.
     TempTree::WriteFileAt(base + "\\registered.txt", CryptoApiMd5Hex(dll) + "\n" + CryptoApiMd5Hex(ownDll) + "\n");
 }
+
+namespace {
+
+// A cloned disk, or FAT's reused indexes: every file with the same key.
+BOOL WINAPI OneKeyForAll(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info)
+{
+    const BOOL ok = ::GetFileInformationByHandle(file, info);
+    if (ok) {
+        info->dwVolumeSerialNumber = 0x1234ABCD;
+        info->nFileIndexHigh = 7;
+        info->nFileIndexLow = 42;
+    }
+    return ok;
+}
+
+void EqualKeys(RuntimeApi& api)
+{
+    api.GetFileInformationByHandle = OneKeyForAll;
+}
+
+}  // namespace
+
+TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
+{
+    for (const bool equalKeys : {false, true}) {
+        SCOPED_TRACE(equalKeys ? "two copies whose keys are equal" : "two names of one file");
+        TempTree tree;
+        Infection infection;
+        const std::string first = tree.WriteFile("a\\worm.exe", infection.bytes);
+        std::string second;
+        if (equalKeys) {
+            second = tree.WriteFile("b\\copy.exe", infection.larger);
+        } else {
+            tree.MakeDir("b");
+            second = tree.Path("b\\second-name.exe");
+            ASSERT_TRUE(CreateHardLinkA(second.c_str(), first.c_str(), nullptr)) << GetLastError();
+            BY_HANDLE_FILE_INFORMATION info = {};
+            HANDLE open = CreateFileA(second.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_TRUE(GetFileInformationByHandle(open, &info));
+            CloseHandle(open);
+            ASSERT_EQ(info.nNumberOfLinks, 2u);
+        }
+        const ApiOverride keys(equalKeys ? EqualKeys : nullptr);
+        ScanHost host;
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
+        const ScanReport report = host.Run([&](ScanContext&) {
+            walker.ScanDirectory(Widen(tree.Root()).c_str());
+            // The first name met again, as the memory pass gives it, once gone.
+            walker.OnFile(1, Widen(first).c_str(), MemAndFileWalker::UnknownSize);
+        });
+        EXPECT_EQ(walker.infected, 2u);
+        EXPECT_EQ(walker.deleted, 2u);
+        EXPECT_EQ(report.rows.size(), 2u);
+        for (const auto& row : report.rows)
+            EXPECT_EQ(row.outcome, L"Deleted") << AnsiFromWide(row.path.c_str()).c_str();
+        EXPECT_FALSE(FileExists(first));
+        EXPECT_FALSE(FileExists(second));
+    }
+}
