@@ -97,7 +97,7 @@ int MemAndFileWalker::OnFile(int fromMemory, const wchar_t* path, unsigned long 
     const UINT n = ++files;
     if (n % 100 == 0)
         ShowCount(*context, n, fromMemory, shownPath);
-    if (knownSize == ContentElsewhere || (knownSize != UnknownSize && !signatures_.HasSize(knownSize)))
+    if (knownSize != UnknownSize && !signatures_.HasSize(knownSize))
         return 1;
     const bool signatureSized = knownSize != UnknownSize;
     if (!path) {

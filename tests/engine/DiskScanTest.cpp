@@ -1000,8 +1000,10 @@ TEST(DiskScan, TheNtListingReachesEveryNameAndOpensOnlyContentOnTheDisk)
         std::vector<std::wstring> opens = opened;
         std::sort(opens.begin(), opens.end());
         EXPECT_EQ(opens, expected);
-        // Every file listed but the name surrogates is counted.
+        // Every file listed but the name surrogates is counted, and those
+        // whose content is elsewhere, of a worm's size, as not examined.
         EXPECT_EQ(walker.files, expected.size() + elsewhere.size());
+        EXPECT_EQ(walker.unexamined, elsewhere.size());
         // The row shows the name as the file system holds it.
         std::vector<std::wstring> rows;
         for (const auto& row : report.rows)
