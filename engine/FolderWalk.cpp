@@ -146,10 +146,12 @@ bool FolderWalk::WalkFolder(WString& path)
             if (kind == EntryKind::Folder || (kind == EntryKind::MountPoint && visitor_.MountPointMet(path))) {
                 entered = enter();
             } else if (kind == EntryKind::File) {
-                const unsigned long long known = IsContentElsewhere(entry.dwFileAttributes) ? ContentElsewhere
-                                                 : openEveryFile_                             ? UnknownSize
-                                                                                             : FileSize(entry);
-                visitor_.FileMet(path.c_str(), known, share ? shownOf(path).c_str() : PlainPath(path.c_str()));
+                // Content elsewhere is never opened, which would fetch it:
+                // handed over as a file no path reaches, with its size.
+                const bool elsewhere = IsContentElsewhere(entry.dwFileAttributes);
+                const unsigned long long known = openEveryFile_ && !elsewhere ? UnknownSize : FileSize(entry);
+                visitor_.FileMet(elsewhere ? nullptr : path.c_str(), known,
+                                 share ? shownOf(path).c_str() : PlainPath(path.c_str()));
             }
             if (!entered)
                 path.resize(length);

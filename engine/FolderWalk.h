@@ -30,10 +30,6 @@ class FolderWalk {
 public:
     // The size of a file as its directory entry gives it, when known.
     static constexpr unsigned long long UnknownSize = ~0ull;
-    // In place of the size: the file's content is not on the disk (an
-    // online-only cloud file, a file moved to tape). Opening it would fetch
-    // the content, so it is counted and never opened.
-    static constexpr unsigned long long ContentElsewhere = ~0ull - 1;
 
     // api is the scan's table. openEveryFile hands every file over with an
     // unknown size, instead of trusting the sizes of its directory entries.

@@ -97,7 +97,7 @@ int MemAndFileWalker::OnFile(int fromMemory, const wchar_t* path, unsigned long 
     const UINT n = ++files;
     if (n % 100 == 0)
         ShowCount(*context, n, fromMemory, shownPath);
-    if (knownSize == ContentElsewhere || (knownSize != UnknownSize && !signatures_.HasSize(knownSize)))
+    if (knownSize != UnknownSize && !signatures_.HasSize(knownSize))
         return 1;
     const bool signatureSized = knownSize != UnknownSize;
     if (!path) {
@@ -113,14 +113,17 @@ int MemAndFileWalker::OnFile(int fromMemory, const wchar_t* path, unsigned long 
             unexamined += signatureSized;
             return 1;
         }
-        // Met again, by another process's modules or by the disk pass.
-        if (removal_.FoundBefore(file, path))
-            return 1;
         const MatchResult match = MatchHandle(file.handle.Get(), signatures_);
         if (match != MatchInfected) {
             unexamined += match == MatchUnread;
             return 1;
         }
+        // Met again under the same name, by another process's modules or by
+        // the disk pass. Hashed first: a file's key may equal another's (a
+        // cloned disk, FAT's reused indexes), and another name of the file
+        // is removed on its own.
+        if (removal_.FoundBefore(file, path))
+            return 1;
         removal_.Found(file, path);
         outcome = removal_.Remediate(path, file);
     }

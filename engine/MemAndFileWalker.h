@@ -30,10 +30,8 @@ public:
     MemAndFileWalker(const MemAndFileWalker&) = delete;
     MemAndFileWalker& operator=(const MemAndFileWalker&) = delete;
 
-    // The size of a file as its directory entry gives it, when known, and
-    // the stand-in for a file whose content is not on the disk.
+    // The size of a file as its directory entry gives it, when known.
     static constexpr unsigned long long UnknownSize = FolderWalk::UnknownSize;
-    static constexpr unsigned long long ContentElsewhere = FolderWalk::ContentElsewhere;
 
     void RunScan();
     // A file whose known size is no signature size is counted but never
@@ -41,8 +39,9 @@ public:
     // open. shownPath, when given, is the file's own path for the status
     // line and the result row, where path is another form of it (a \\?\ or
     // short path) that the file functions take. A null path is a listed
-    // file that no path reaches: counted, and, of a signature's size, among
-    // those not examined.
+    // file that no path reaches, or whose content is not on the disk (an
+    // online-only cloud file, a file moved to tape, which opening would
+    // fetch): counted, and, of a signature's size, among those not examined.
     virtual int OnFile(int fromMemory, const wchar_t* path, unsigned long long knownSize = UnknownSize,
                        const wchar_t* shownPath = nullptr);
     void ScanDrives();

@@ -5,6 +5,7 @@
 #include "Removal.h"
 
 #include "Privileges.h"
+#include "Quarantine.h"
 #include "RestartDeletion.h"
 
 #include <utility>
@@ -46,6 +47,24 @@ bool SamePath(const AString& a, const AString& b)
     return true;
 }
 
+// The name as both passes may give it: without \\?\, any case of the
+// ASCII letters (the NT family's names are case-insensitive).
+bool SameName(const WString& handled, const wchar_t* path)
+{
+    const wchar_t* plain = PlainPath(path);
+    if (WString::Length(plain) != handled.size())
+        return false;
+    for (size_t i = 0; i < handled.size(); ++i) {
+        const wchar_t x = handled[i];
+        const wchar_t y = plain[i];
+        const wchar_t lowerX = x >= L'A' && x <= L'Z' ? static_cast<wchar_t>(x + 0x20) : x;
+        const wchar_t lowerY = y >= L'A' && y <= L'Z' ? static_cast<wchar_t>(y + 0x20) : y;
+        if (lowerX != lowerY)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool Removal::FoundBefore(const ExaminedFile& file, const wchar_t* path) const
@@ -66,7 +85,7 @@ bool Removal::FoundBefore(const ExaminedFile& file, const wchar_t* path) const
     for (size_t i = 0; i < foundCount_; ++i) {
         const FoundFile& f = found_[i];
         if (f.path.empty() && f.volume == info.dwVolumeSerialNumber && f.indexHigh == info.nFileIndexHigh &&
-            f.indexLow == info.nFileIndexLow)
+            f.indexLow == info.nFileIndexLow && SameName(f.name, path))
             return true;
     }
     return false;
@@ -84,7 +103,15 @@ void Removal::Found(const ExaminedFile& file, const wchar_t* path)
         entry.volume = info.dwVolumeSerialNumber;
         entry.indexHigh = info.nFileIndexHigh;
         entry.indexLow = info.nFileIndexLow;
+        entry.name = PlainPath(path);
+        if (entry.name.failed())
+            return;
     }
+    Remember(static_cast<FoundFile&&>(entry));
+}
+
+void Removal::Remember(FoundFile&& entry)
+{
     if (foundCount_ == foundCapacity_) {
         const size_t capacity = foundCapacity_ ? foundCapacity_ * 2 : 8;
         UniquePtr<FoundFile[]> grown(new (NoThrow) FoundFile[capacity]);
@@ -117,8 +144,25 @@ ScanOutcome Removal::Remediate(const wchar_t* path, ExaminedFile& file)
     } else {
         denied = file.refusal == ERROR_ACCESS_DENIED;
     }
-    if (ScheduleDeletionAtRestart(api_, path, file.handle.IsValid() ? file.handle.Get() : INVALID_HANDLE_VALUE))
-        return OutcomeDelayDelete;
+    const HANDLE examined = file.handle.IsValid() ? file.handle.Get() : INVALID_HANDLE_VALUE;
+    if (OsFamilyFromVersion(api_.GetVersion()) == Win9x) {
+        if (ScheduleDeletionAtRestart(api_, path, examined))
+            return OutcomeDelayDelete;
+    } else {
+        // Moved out of any folder a user could swap for a link, the copy
+        // waits in the program's own; where it cannot be moved, only a path
+        // no user can change is registered. Either way the row keeps the
+        // path it was found at.
+        WString moved;
+        if (file.removable && MoveIntoOwnFolder(api_, path, examined, moved)) {
+            // The disk pass may meet it there: the same file, handled.
+            Found(file, moved.c_str());
+            if (ScheduleDeletionAtRestart(api_, moved.c_str(), examined, true))
+                return OutcomeDelayDelete;
+        } else if (ScheduleDeletionAtRestart(api_, path, examined)) {
+            return OutcomeDelayDelete;
+        }
+    }
     if ((denied || GetLastError() == ERROR_ACCESS_DENIED) && RightsCouldHelp(api_, path))
         removalDenied_ = true;
     return OutcomeKillFailed;

@@ -23,8 +23,10 @@ public:
     Removal(const Removal&) = delete;
     Removal& operator=(const Removal&) = delete;
 
-    // Whether the file was found infected earlier in this scan; Found
-    // remembers it.
+    // Whether this infected file was handled earlier in this scan under
+    // this very name (a module that several processes run, or that the disk
+    // pass meets again); Found remembers it. Another name of the same file
+    // (a hard link) is no such file: removing one name leaves the others.
     bool FoundBefore(const ExaminedFile& file, const wchar_t* path) const;
     void Found(const ExaminedFile& file, const wchar_t* path);
     // Removes the examined file, or registers its deletion at the restart.
@@ -38,13 +40,17 @@ private:
     const RuntimeApi& api_;
     bool removalDenied_ = false;
     // The infected files of this scan: on the NT family by volume serial
-    // number and file index, on the Windows 95 family by short path.
+    // number, file index and the name handled (a file moved into the
+    // program's own folder by its new name too), on the Windows 95 family
+    // by short path, which FAT gives one file alone.
     struct FoundFile {
         DWORD volume = 0;
         DWORD indexHigh = 0;
         DWORD indexLow = 0;
         AString path;
+        WString name;
     };
+    void Remember(FoundFile&& entry);
     UniquePtr<FoundFile[]> found_;
     size_t foundCount_ = 0;
     size_t foundCapacity_ = 0;

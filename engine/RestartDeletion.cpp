@@ -3,6 +3,7 @@
 #include "RestartDeletion.h"
 
 #include "FileSystem.h"
+#include "FolderTrust.h"
 #include "Handle.h"
 #include "Strings.h"
 #include "Wininit.h"
@@ -149,7 +150,7 @@ WString PathForEverySession(const RuntimeApi& api, const wchar_t* path)
 
 }  // namespace
 
-bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path, HANDLE examined)
+bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path, HANDLE examined, bool ownFolder)
 {
     const DWORD version = api.GetVersion();
     if (OsFamilyFromVersion(version) == Win9x) {
@@ -167,6 +168,8 @@ bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path, HANDL
             return false;
     }
     if (!LaterDeletionReaches(api, target.c_str()))
+        return false;
+    if (!ownFolder && !PathBeyondUsersReach(api, target.c_str()))
         return false;
     target = VersionNumber(version) <= 500 ? PathForOlderNt(target.c_str()) : ExtendedPath(target.c_str());
     if (target.empty())

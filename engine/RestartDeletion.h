@@ -19,5 +19,11 @@ bool LaterDeletionReaches(const RuntimeApi& api, const wchar_t* path);
 // deletions are carried out, before anyone logs on: the path is taken
 // through what QueryDosDevice says the letter stands for, and where no
 // letter of every session names it, nothing is registered.
+//
+// ownFolder: the file was moved into the program's own folder (Quarantine.h),
+// which no one but Administrators and SYSTEM can change. Any other path on
+// the NT family is registered only where no one else could put a link in
+// the place of one of its folders (FolderTrust.h): the deletion is carried
+// out as SYSTEM, following the path as it stands then.
 bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path,
-                               HANDLE examined = INVALID_HANDLE_VALUE);
+                               HANDLE examined = INVALID_HANDLE_VALUE, bool ownFolder = false);

@@ -76,6 +76,8 @@ void ResolveLaterKernel32Functions(RuntimeApi& api)
     api.GetFileInformationByHandle =
         ResolveFunction<GetFileInformationByHandleFn>(kernel32, "GetFileInformationByHandle");
     api.GetVolumeInformationW = ResolveFunction<GetVolumeInformationWFn>(kernel32, "GetVolumeInformationW");
+    api.GetVolumePathNameW = ResolveFunction<GetVolumePathNameWFn>(kernel32, "GetVolumePathNameW");
+    api.CreateDirectoryW = ResolveFunction<CreateDirectoryWFn>(kernel32, "CreateDirectoryW");
 }
 
 void ResolveActivationContextFunctions(RuntimeApi& api)
@@ -89,6 +91,7 @@ void ResolveLoadedNtdllFunctions(RuntimeApi& api)
     // The Windows 95 family has no ntdll of its own to look in.
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     api.NtSetInformationFile = ResolveFunction<NtSetInformationFileFn>(ntdll, "NtSetInformationFile");
+    api.NtQuerySecurityObject = ResolveFunction<NtQuerySecurityObjectFn>(ntdll, "NtQuerySecurityObject");
 }
 
 void ResolveTokenFunctions(RuntimeApi& api)

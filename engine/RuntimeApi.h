@@ -39,6 +39,8 @@ struct NativeIoStatus {
 };
 using NtSetInformationFileFn = LONG(WINAPI*)(HANDLE file, NativeIoStatus* status, PVOID info, ULONG length,
                                              ULONG infoClass);
+using NtQuerySecurityObjectFn = LONG(WINAPI*)(HANDLE object, ULONG parts, PVOID descriptor, ULONG length,
+                                              PULONG needed);
 
 using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                                             DWORD bytes, PDWORD returned);
@@ -67,6 +69,8 @@ using GetVolumeInformationWFn = BOOL(WINAPI*)(LPCWSTR root, LPWSTR name, DWORD n
 using CreateFileWFn = HANDLE(WINAPI*)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                       DWORD disposition, DWORD flags, HANDLE templateFile);
 using GetVolumeNameForVolumeMountPointWFn = BOOL(WINAPI*)(LPCWSTR mountPoint, LPWSTR volumeName, DWORD size);
+using GetVolumePathNameWFn = BOOL(WINAPI*)(LPCWSTR path, LPWSTR root, DWORD size);
+using CreateDirectoryWFn = BOOL(WINAPI*)(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 
 using FindActCtxSectionStringAFn = BOOL(WINAPI*)(DWORD flags, const GUID* extension, ULONG section, LPCSTR name,
                                                  PACTCTX_SECTION_KEYED_DATA data);
@@ -124,9 +128,12 @@ struct RuntimeApi {
     GetModuleInformationFn GetModuleInformation = nullptr;
 
     // From "NTDll.dll". The file information call removes an examined file
-    // through the handle it was examined by.
+    // through the handle it was examined by, or moves it into the program's
+    // own folder; the security query reads a folder's owner and ACL. Wine
+    // makes the user every file's owner: any other can only be faked.
     NtQuerySystemInformationFn NtQuerySystemInformation = nullptr;
     NtSetInformationFileFn NtSetInformationFile = nullptr;
+    NtQuerySecurityObjectFn NtQuerySecurityObject = nullptr;
 
     // File-system redirection of a 32-bit process on 64-bit Windows; absent
     // before Windows XP x64.
@@ -145,6 +152,11 @@ struct RuntimeApi {
     // The volume mounted in a folder, or at a drive letter; Windows 2000
     // and later.
     GetVolumeNameForVolumeMountPointWFn GetVolumeNameForVolumeMountPointW = nullptr;
+    // The root of the volume a path lies on; Windows 2000 and later.
+    GetVolumePathNameWFn GetVolumePathNameW = nullptr;
+    // The program's own folder at a volume's root, made with its ACL; looked
+    // up for the same reason as the NT family's queries above.
+    CreateDirectoryWFn CreateDirectoryW = nullptr;
 
     // What the process's activation context redirects, Windows XP and
     // later: the common controls of version 6 that the manifest asks for.

@@ -10,6 +10,7 @@
 #include "RuntimeApi.h"
 #include "ScanHost.h"
 #include "TempTree.h"
+#include "TrustedFolders.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -154,9 +156,12 @@ TEST(DiskScan, RemovesOnlyMatchingFilesAndReportsEachOutcome)
     EXPECT_EQ(outcomeOf(plain), L"Deleted");
     EXPECT_EQ(outcomeOf(larger), L"Deleted");
     EXPECT_EQ(outcomeOf(readOnly), L"Deleted");
-    EXPECT_EQ(outcomeOf(held), L"Delay Delete");
-    EXPECT_EQ(outcomeOf(heldForDelete), L"Delay Delete");
-    EXPECT_EQ(outcomeOf(heldForWrite), L"Delay Delete");
+    // Held without delete sharing, they cannot be moved into the program's
+    // own folder, and the folders on their paths are the user's (Wine's
+    // every folder is): nothing is registered that a link could redirect.
+    EXPECT_EQ(outcomeOf(held), L"Kill Failed");
+    EXPECT_EQ(outcomeOf(heldForDelete), L"Kill Failed");
+    EXPECT_EQ(outcomeOf(heldForWrite), L"Kill Failed");
     EXPECT_FALSE(FileExists(plain));
     EXPECT_FALSE(FileExists(larger));
     EXPECT_FALSE(FileExists(readOnly));
@@ -377,6 +382,10 @@ UINT WINAPI ChosenDriveType(LPCSTR root)
 
 void RestartDeletionWatched(RuntimeApi& api)
 {
+    // Every folder as no user could change it: what is judged here is the
+    // path registered.
+    trustedFolders = {L""};
+    api.NtQuerySecurityObject = TrustedFoldersSecurity;
     api.MoveFileExW = RecordRestartDeletion;
     api.GetDriveTypeA = ChosenDriveType;
     if (systemVersion != 0)
@@ -983,8 +992,10 @@ TEST(DiskScan, TheNtListingReachesEveryNameAndOpensOnlyContentOnTheDisk)
         std::vector<std::wstring> opens = opened;
         std::sort(opens.begin(), opens.end());
         EXPECT_EQ(opens, expected);
-        // Every file listed but the name surrogates is counted.
+        // Every file listed but the name surrogates is counted, and those
+        // whose content is elsewhere, of a worm's size, as not examined.
         EXPECT_EQ(walker.files, expected.size() + elsewhere.size());
+        EXPECT_EQ(walker.unexamined, elsewhere.size());
         // The row shows the name as the file system holds it.
         std::vector<std::wstring> rows;
         for (const auto& row : report.rows)
@@ -1606,4 +1617,276 @@ TEST(DiskScanLocalized, OnTheWindows95FamilyNamesAreWalkedAndShownInTheAnsiCodeP
         RemoveDirectoryW(folder.c_str());
     }
     RemoveDirectoryW(root.c_str());
+}
+
+namespace {
+
+// What the table says of the program's own folder and of the volume.
+enum class OwnFolder {
+    Trusted,       // made by the program, owned by Administrators
+    UsersOwn,      // as Wine answers for every folder: the user's
+    ReparsePoint,  // trusted by its owner and ACL, but a link
+    UsersGroup,    // the program's ACL, but owned by Users, who may change it
+};
+OwnFolder ownFolderState = OwnFolder::Trusted;
+bool fatVolume = false;
+
+bool IsOwnFolder(HANDLE file)
+{
+    static const auto finalPath = ResolveFunction<GetFinalPathNameByHandleWFn>(GetModuleHandleA("kernel32.dll"),
+                                                                               "GetFinalPathNameByHandleW");
+    wchar_t path[1024] = {};
+    const DWORD length = finalPath(file, path, 1024, 0);
+    std::wstring lower(path, length < 1024 ? length : 0);
+    for (auto& c : lower)
+        c = static_cast<wchar_t>(c >= L'A' && c <= L'Z' ? c + 32 : c);
+    return lower.size() > 24 && lower.compare(lower.size() - 24, 24, L"\\tavokremover.quarantine") == 0;
+}
+
+BOOL WINAPI OwnFolderInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info)
+{
+    const BOOL ok = ::GetFileInformationByHandle(file, info);
+    if (ok && ownFolderState == OwnFolder::ReparsePoint && IsOwnFolder(file))
+        info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return ok;
+}
+
+// A FAT32 volume where chosen: no links, no reparse points.
+BOOL WINAPI ChosenVolume(LPCWSTR root, LPWSTR name, DWORD nameSize, LPDWORD serial, LPDWORD maxComponent,
+                         LPDWORD flags, LPWSTR fileSystem, DWORD fileSystemSize)
+{
+    const BOOL ok = ::GetVolumeInformationW(root, name, nameSize, serial, maxComponent, flags, fileSystem,
+                                            fileSystemSize);
+    if (ok && fatVolume) {
+        if (flags)
+            *flags = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+        if (fileSystem && fileSystemSize > 5)
+            std::wcscpy(fileSystem, L"FAT32");
+    }
+    return ok;
+}
+
+LONG WINAPI OwnedByUsers(HANDLE object, ULONG parts, PVOID descriptor, ULONG length, PULONG needed)
+{
+    const LONG status = TrustedFoldersSecurity(object, parts, descriptor, length, needed);
+    // The owner, Administrators (S-1-5-32-544), follows the 20-byte header.
+    if (status >= 0 && IsOwnFolder(object))
+        static_cast<BYTE*>(descriptor)[20 + 12] = 0x21;  // 545: Users
+    return status;
+}
+
+void OwnFolderAsChosen(RuntimeApi& api)
+{
+    api.MoveFileExW = RecordRestartDeletion;
+    api.GetFileInformationByHandle = OwnFolderInformation;
+    api.GetVolumeInformationW = ChosenVolume;
+    if (ownFolderState != OwnFolder::UsersOwn) {
+        trustedFolders = {L"\\tavokremover.quarantine"};
+        api.NtQuerySecurityObject =
+            ownFolderState == OwnFolder::UsersGroup ? OwnedByUsers : TrustedFoldersSecurity;
+    }
+}
+
+}  // namespace
+
+TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCanChangeItsPath)
+{
+    const std::wstring ownFolder = L"\\\\?\\C:\\TavokRemover.quarantine\\";
+    const struct {
+        const char* what;
+        OwnFolder folder;
+        bool fat;
+        bool moduleMoved;      // registered in the program's own folder
+        bool registeredByPath;  // both copies registered where they were found
+    } cases[] = {
+        {"the program's own folder", OwnFolder::Trusted, false, true, false},
+        {"a folder of that name that the user owns", OwnFolder::UsersOwn, false, false, false},
+        {"a link of that name", OwnFolder::ReparsePoint, false, false, false},
+        {"a folder of that name owned by Users", OwnFolder::UsersGroup, false, false, false},
+        {"a FAT volume, which holds no links", OwnFolder::UsersOwn, true, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempTree tree;
+        Infection infection;
+        // A module this process runs, which Wine, like Windows, lets be
+        // renamed but not deleted; and a copy held without delete sharing,
+        // which can be neither.
+        const std::string dll = ProbeDllBytes() + UniqueBytes(64);
+        infection.rows.push_back(RowFor(dll));
+        const std::string module = tree.WriteFile("loaded\\module.dll", dll);
+        const HMODULE loaded = LoadLibraryA(module.c_str());
+        ASSERT_NE(loaded, nullptr);
+        const std::string held = tree.WriteFile("held\\held.exe", infection.bytes);
+        HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+        registered.clear();
+        ownFolderState = c.folder;
+        fatVolume = c.fat;
+        ScanReport report;
+        {
+            const ApiOverride chosen(OwnFolderAsChosen);
+            ScanHost host;
+            RecordingWalker walker(&host.Context(), infection.Set());
+            walker.examineFiles = true;
+            report = host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(tree.Root()).c_str()); });
+            EXPECT_EQ(walker.infected, 2u);
+            EXPECT_EQ(walker.deleted, 0u);
+        }
+        CloseHandle(holder);
+        ASSERT_EQ(report.rows.size(), 2u);
+        std::wstring moduleOutcome, heldOutcome;
+        for (const auto& row : report.rows) {
+            // The row keeps the path where the copy was found.
+            if (row.path == Widen(module))
+                moduleOutcome = row.outcome;
+            else if (row.path == Widen(held))
+                heldOutcome = row.outcome;
+        }
+        EXPECT_EQ(moduleOutcome, c.moduleMoved || c.registeredByPath ? L"Delay Delete" : L"Kill Failed");
+        EXPECT_EQ(heldOutcome, c.registeredByPath ? L"Delay Delete" : L"Kill Failed");
+        EXPECT_EQ(FileExists(module), !c.moduleMoved);
+        std::vector<std::wstring> expected;
+        if (c.registeredByPath)
+            expected = {L"\\\\?\\" + Widen(module), L"\\\\?\\" + Widen(held)};
+        std::vector<std::wstring> got = registered;
+        if (c.moduleMoved) {
+            // Under a name of the program's own, with the module's bytes.
+            ASSERT_EQ(got.size(), 1u);
+            EXPECT_EQ(got[0].compare(0, ownFolder.size(), ownFolder), 0) << AnsiFromWide(got[0].c_str()).c_str();
+            std::string bytes;
+            EXPECT_TRUE(ReadWholeFile(AnsiFromWide(got[0].c_str()).c_str(), bytes) && bytes == dll);
+            got.clear();
+        }
+        std::sort(got.begin(), got.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(got, expected);
+        FreeLibrary(loaded);
+    }
+    ownFolderState = OwnFolder::Trusted;
+    fatVolume = false;
+}
+
+// The first half of a real restart under Wine, which tests/host/check_restart.py
+// drives: the copies in use are registered here; the script then swaps
+// their folder for a link to another folder of same-named files, restarts
+// the prefix, and checks what is left. Skipped without TAVOK_RESTART_DIR,
+// the folder the script made (with the other folder, "other", in it).
+TEST(RestartUnderWine, CopiesInUseAreRegistered)
+{
+    char folder[MAX_PATH] = {};
+    if (GetEnvironmentVariableA("TAVOK_RESTART_DIR", folder, MAX_PATH) == 0)
+        GTEST_SKIP() << "run by tests/host/check_restart.py";
+    const std::string base = folder;
+    Infection infection;
+    // A copy held by a program, a module a child process runs, both in the
+    // folder the script swaps; and a module this process runs, elsewhere.
+    const std::string dll = ProbeDllBytes() + UniqueBytes(64);
+    const std::string ownDll = ProbeDllBytes() + UniqueBytes(64);
+    infection.rows.push_back(RowFor(dll));
+    infection.rows.push_back(RowFor(ownDll));
+    CreateDirectoryA((base + "\\inf").c_str(), nullptr);
+    CreateDirectoryA((base + "\\inf\\mod").c_str(), nullptr);
+    CreateDirectoryA((base + "\\plain").c_str(), nullptr);
+    const std::string heldPath = base + "\\inf\\held-read.bin";
+    const std::string modulePath = base + "\\inf\\mod\\module.dll";
+    const std::string plainPath = base + "\\plain\\in-use.dll";
+    TempTree::WriteFileAt(heldPath, infection.bytes);
+    TempTree::WriteFileAt(modulePath, dll);
+    TempTree::WriteFileAt(plainPath, ownDll);
+    HANDLE holder = CreateFileA(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const HMODULE loaded = LoadLibraryA(plainPath.c_str());
+    ASSERT_NE(loaded, nullptr);
+    ScanReport report;
+    {
+        ChildHolder child;
+        ASSERT_TRUE(child.Start(modulePath));
+        // Wine makes the user the owner of every folder: the program's own
+        // is taken as Windows would have it. Every other call is Wine's own,
+        // the registration included.
+        const ApiOverride trusted(OwnFolderTrusted);
+        ScanHost host;
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
+        report = host.Run([&](ScanContext&) {
+            walker.OnFile(1, Widen(modulePath).c_str(), MemAndFileWalker::UnknownSize);
+            walker.ScanDirectory(Widen(base).c_str());
+        });
+    }
+    CloseHandle(holder);
+    FreeLibrary(loaded);
+    std::map<std::wstring, std::wstring> outcomes;
+    for (const auto& row : report.rows)
+        outcomes[row.path] = row.outcome;
+    EXPECT_EQ(outcomes.size(), 3u);
+    EXPECT_EQ(outcomes[Widen(modulePath)], L"Delay Delete");
+    EXPECT_EQ(outcomes[Widen(plainPath)], L"Delay Delete");
+    EXPECT_EQ(outcomes[Widen(heldPath)], L"Kill Failed");
+    EXPECT_FALSE(FileExists(modulePath));
+    EXPECT_FALSE(FileExists(plainPath));
+    // For the script: the digests of the copies that must be gone after the
+    // restart.
+    TempTree::WriteFileAt(base + "\\registered.txt", CryptoApiMd5Hex(dll) + "\n" + CryptoApiMd5Hex(ownDll) + "\n");
+}
+
+namespace {
+
+// A cloned disk, or FAT's reused indexes: every file with the same key.
+BOOL WINAPI OneKeyForAll(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info)
+{
+    const BOOL ok = ::GetFileInformationByHandle(file, info);
+    if (ok) {
+        info->dwVolumeSerialNumber = 0x1234ABCD;
+        info->nFileIndexHigh = 7;
+        info->nFileIndexLow = 42;
+    }
+    return ok;
+}
+
+void EqualKeys(RuntimeApi& api)
+{
+    api.GetFileInformationByHandle = OneKeyForAll;
+}
+
+}  // namespace
+
+TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
+{
+    for (const bool equalKeys : {false, true}) {
+        SCOPED_TRACE(equalKeys ? "two copies whose keys are equal" : "two names of one file");
+        TempTree tree;
+        Infection infection;
+        const std::string first = tree.WriteFile("a\\worm.exe", infection.bytes);
+        std::string second;
+        if (equalKeys) {
+            second = tree.WriteFile("b\\copy.exe", infection.larger);
+        } else {
+            tree.MakeDir("b");
+            second = tree.Path("b\\second-name.exe");
+            ASSERT_TRUE(CreateHardLinkA(second.c_str(), first.c_str(), nullptr)) << GetLastError();
+            BY_HANDLE_FILE_INFORMATION info = {};
+            HANDLE open = CreateFileA(second.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_TRUE(GetFileInformationByHandle(open, &info));
+            CloseHandle(open);
+            ASSERT_EQ(info.nNumberOfLinks, 2u);
+        }
+        const ApiOverride keys(equalKeys ? EqualKeys : nullptr);
+        ScanHost host;
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
+        const ScanReport report = host.Run([&](ScanContext&) {
+            walker.ScanDirectory(Widen(tree.Root()).c_str());
+            // The first name met again, as the memory pass gives it, once gone.
+            walker.OnFile(1, Widen(first).c_str(), MemAndFileWalker::UnknownSize);
+        });
+        EXPECT_EQ(walker.infected, 2u);
+        EXPECT_EQ(walker.deleted, 2u);
+        EXPECT_EQ(report.rows.size(), 2u);
+        for (const auto& row : report.rows)
+            EXPECT_EQ(row.outcome, L"Deleted") << AnsiFromWide(row.path.c_str()).c_str();
+        EXPECT_FALSE(FileExists(first));
+        EXPECT_FALSE(FileExists(second));
+    }
 }

@@ -7,6 +7,7 @@
 #include "ScanHost.h"
 #include "SignatureMatcher.h"
 #include "TempTree.h"
+#include "TrustedFolders.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -110,6 +111,28 @@ TEST(MemoryPassUnderWine, ListHoldsThisProcessWithItsExecutableAndThreads)
     EXPECT_TRUE(exeFound);
 }
 
+namespace {
+
+// The files with these bytes in the program's own folder on C:.
+size_t CopiesWaiting(const std::string& bytes)
+{
+    size_t count = 0;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA("C:\\TavokRemover.quarantine\\*", &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        std::string held;
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            ReadWholeFile(std::string("C:\\TavokRemover.quarantine\\") + entry.cFileName, held) && held == bytes)
+            ++count;
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return count;
+}
+
+}  // namespace
+
 TEST(MemoryPassUnderWine, VisitsOwnExecutableAndRemovesALoadedDllCopyThatMatches)
 {
     TempTree tree;
@@ -131,9 +154,11 @@ TEST(MemoryPassUnderWine, VisitsOwnExecutableAndRemovesALoadedDllCopyThatMatches
     ASSERT_NE(dll, nullptr) << GetLastError();
     ASSERT_NE(GetProcAddress(dll, "TavokProbe"), nullptr);
 
+    const size_t waitingBefore = CopiesWaiting(bytes);
     ScanHost host;
     std::vector<Visit> visits;
     UINT files = 0, infected = 0, deleted = 0;
+    RuntimeApiOverride = OwnFolderTrusted;
     const ScanReport report = host.Run([&](ScanContext& context) {
         RecordingWalker walker(&context, table);
         walker.examineFiles = true;
@@ -143,6 +168,7 @@ TEST(MemoryPassUnderWine, VisitsOwnExecutableAndRemovesALoadedDllCopyThatMatches
         infected = walker.infected;
         deleted = walker.deleted;
     });
+    RuntimeApiOverride = nullptr;
     ASSERT_TRUE(report.finished);
 
     EXPECT_TRUE(Visited(visits, OwnPath())) << OwnPath();
@@ -160,15 +186,16 @@ TEST(MemoryPassUnderWine, VisitsOwnExecutableAndRemovesALoadedDllCopyThatMatches
     EXPECT_EQ(CountMessages(report, PBM_STEPIT), static_cast<size_t>(HIWORD(range->lParam)));
     EXPECT_EQ(CountMessages(report, PBM_SETSTEP), 1u);
 
-    // Wine keeps a loaded DLL from being deleted; the copy is registered
-    // for deletion at restart instead.
+    // Wine keeps a loaded DLL from being deleted; the copy is moved into the
+    // program's own folder and registered for deletion at restart there.
     EXPECT_EQ(infected, 1u);
     EXPECT_EQ(deleted, 0u);
     ASSERT_EQ(report.rows.size(), 1u);
     EXPECT_EQ(Lower(std::string(report.rows[0].path.begin(), report.rows[0].path.end())), Lower(copy));
     EXPECT_EQ(report.rows[0].name, L"Worm.Win32.Tavok");
     EXPECT_EQ(report.rows[0].outcome, L"Delay Delete");
-    EXPECT_TRUE(FileExists(copy));
+    EXPECT_FALSE(FileExists(copy));
+    EXPECT_EQ(CopiesWaiting(bytes), waitingBefore + 1);
 
     FreeLibrary(dll);
 }

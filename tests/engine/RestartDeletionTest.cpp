@@ -379,7 +379,10 @@ TEST(RestartDeletion, BeforeVistaALetterOfOneLogonSessionIsRegisteredByALetterOf
     };
     for (const auto& c : cases) {
         lastRegistered.clear();
-        EXPECT_EQ(ScheduleDeletionAtRestart(api, c.path), c.registered != nullptr) << AnsiFromWide(c.path).c_str();
+        // As from the program's own folder: the letters are judged here, not
+        // who could change the folders of a path.
+        EXPECT_EQ(ScheduleDeletionAtRestart(api, c.path, INVALID_HANDLE_VALUE, true), c.registered != nullptr)
+            << AnsiFromWide(c.path).c_str();
         EXPECT_EQ(lastRegistered, c.registered ? c.registered : L"") << AnsiFromWide(c.path).c_str();
     }
 }

@@ -4,6 +4,7 @@ them, and the families the rule holds for. Each rule names its source.
 
 A rule's test gets a Call and answers True when the call breaks the rule.
 """
+import re
 
 WIN95_FAMILY = ("win95", "win98", "winme")
 BEFORE_VISTA_NT = ("nt40", "win2k", "winxp")
@@ -78,6 +79,27 @@ def removes_examined_by_path(call):
     return not (call.function == "MoveFileExW" and call.pointer(1) == 0 and call.dword(2) & 0x4 != 0)
 
 
+# The program's own folder at the root of a volume (a drive's, or one
+# mounted in a folder), where a copy in use waits for the restart.
+OWN_FOLDER = re.compile(r"^[a-z]:\\(?:[^\\]+\\)*tavokremover\.quarantine\\[^\\]+$")
+
+
+def registers_where_a_link_may_lead(call):
+    """A deletion at the restart of a file outside the program's own folder,
+    on a volume not known to hold no links. Which volumes hold none the trace
+    cannot show (call.volumes_without_links, drive roots such as "c:\\", is
+    what the checker knows of them): under Wine every volume says NTFS, so
+    only the program's own folder passes there."""
+    if call.dword(2) & 0x4 == 0:
+        return False
+    path = plain(call.string(0))
+    if path is None:
+        return True
+    if OWN_FOLDER.match(path):
+        return False
+    return path[:3] not in getattr(call, "volumes_without_links", ())
+
+
 def is_volume(path):
     """\\\\.\\C: or \\\\?\\C:, a volume rather than a file on it."""
     return path is not None and len(path) == 6 and path[:4] in ("\\\\.\\", "\\\\?\\") and path[5] == ":"
@@ -135,6 +157,14 @@ RULES = [
          'the examination and a deletion by path, a user who can change a folder on the way puts a '
          'link in its place and the path names another file; Microsoft, FILE_DISPOSITION_INFORMATION '
          '(NtSetInformationFile): the deletion of the file an open handle names'),
+    Rule("a deletion at the restart on a path a user could change", NT_FAMILY, ("MoveFileExW",),
+         registers_where_a_link_may_lead,
+         'Microsoft, MoveFileEx, MOVEFILE_DELAY_UNTIL_REBOOT: the deletion is carried out by the '
+         'session manager, as SYSTEM, before anyone logs on, on the path as it then stands; Wikipedia, '
+         '"Symlink race": a user who owns a folder on that path (the worm itself, running as that '
+         'user) puts a junction in its place and aims the deletion at a system file. Only the '
+         'program\'s own folder, which no one but Administrators and SYSTEM can change, or a volume '
+         'that holds no links (FAT), keeps the path the file\'s own'),
     Rule("a volume opened with access rights", VISTA_AND_LATER, ("CreateFileA",),
          lambda call: is_volume(call.string(0)) and call.dword(1) != 0,
          'Microsoft, CreateFile, "Physical Disks and Volumes": direct access to a volume needs '

@@ -44,6 +44,7 @@ VERSIONS = ("win95", "win98", "winme", "nt40", "win2k", "winxp", "win7", "win10"
 # fake that family (with the replacing of WININIT.INI and what an
 # interrupted one left), so they run only where it is the one emulated.
 ENGINE_FILTER_NT = ("DiskScan.RemovesOnlyMatchingFilesAndReportsEachOutcome:"
+                    "MemoryPassUnderWine.VisitsOwnExecutableAndRemovesALoadedDllCopyThatMatches:"
                     "DiskScan.BusQueryAnswersFalseForFixedAndMissingVolumes")
 ENGINE_FILTER_WIN95 = ("DiskScan.OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit:"
                        "RestartDeletion.*:RestartDeletionLocalized.*:"
