@@ -106,16 +106,20 @@ bool FolderWalk::WalkFolder(WString& path)
     // The innermost listing's entry; an outer one's is not needed again.
     WIN32_FIND_DATAW entry = {};
     // True when the folder in path is listed and now the innermost level.
+    DWORD refusal = NO_ERROR;
     auto enter = [&]() {
         if (!levels.Push(new (NoThrow) WideLevel(api_, basicListing_, entry, path.size())))
             return false;
         RedirectionOff off(api_);
         if (levels.Top()->listing.First(path))
             return true;
+        refusal = GetLastError();
         levels.Pop();
         return false;
     };
-    const bool listed = enter();
+    // A root lists no "." or "..": an empty one is reached, yet its listing
+    // fails as if nothing matched.
+    const bool listed = enter() || refusal == ERROR_FILE_NOT_FOUND || refusal == ERROR_NO_MORE_FILES;
     while (WideLevel* level = levels.Top()) {
         WideFolderListing& listing = level->listing;
         const size_t length = level->length;
