@@ -4,6 +4,7 @@
 #include "DriveList.h"
 
 #include "FileFind.h"
+#include "FileSystem.h"
 #include "Handle.h"
 #include "Memory.h"
 
@@ -113,6 +114,34 @@ WString MappedShare(const RuntimeApi& api, char letter)
     return share;
 }
 
+// The share a network drive letter that this process sees leads to, from
+// what the letter stands for: \Device\LanmanRedirector\;M:0...\server\share,
+// on 7 and later \Device\Mup\;LanmanRedirector\;M:0...\server\share, or
+// \??\UNC\server\share; empty where it is none of these.
+WString SeenShare(const RuntimeApi& api, char letter)
+{
+    const wchar_t drive[3] = {static_cast<wchar_t>(letter), L':', L'\0'};
+    const WString target = DosDeviceTarget(api, drive);
+    static const wchar_t Unc[] = L"\\??\\UNC\\";
+    static const wchar_t Mup[] = L"\\Device\\Mup\\";
+    WString share;
+    const size_t semicolon = target.find_last_of(L';');
+    if (target.substr(0, 8) == Unc) {
+        share = L"\\" + target.substr(7);
+    } else if (semicolon != WString::npos) {
+        const size_t slash = target.find(L'\\', semicolon);
+        if (slash != WString::npos)
+            share = L"\\" + target.substr(slash);
+    } else if (target.substr(0, 12) == Mup) {
+        share = L"\\" + target.substr(11);
+    }
+    while (share.size() > 2 && share.back() == L'\\')
+        share.pop_back();
+    if (share.size() < 3 || share[2] == L'\\')
+        return WString();
+    return share;
+}
+
 // Server and share names, without regard to the case of ASCII letters.
 bool SameShare(const WString& a, const WString& b)
 {
@@ -156,12 +185,16 @@ void DriveList::ListShares(char firstDrive, char lastDrive)
         seen = false;
     // Elevated with a split token, the user's mapped drives are reached
     // through their shares, each once; a share that a letter this process
-    // sees leads to is walked at that letter.
+    // sees leads to is walked at that letter. Where such a letter is a
+    // network drive, the system says which share; it may be in every
+    // session and not in the user's profile at all.
     if (ElevatedWithSplitToken(api_)) {
         for (char letter = firstDrive; letter <= lastDrive; ++letter) {
             const char root[4] = {letter, ':', '\\', '\0'};
-            visible_[letter - 'A'] = api_.GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR;
-            shares_[letter - 'A'] = MappedShare(api_, letter);
+            const UINT type = api_.GetDriveTypeA(root);
+            visible_[letter - 'A'] = type != DRIVE_NO_ROOT_DIR;
+            WString seen = type == DRIVE_REMOTE ? SeenShare(api_, letter) : WString();
+            shares_[letter - 'A'] = seen.empty() ? MappedShare(api_, letter) : seen;
         }
     }
 }

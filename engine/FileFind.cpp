@@ -191,14 +191,57 @@ const FINDEX_INFO_LEVELS FindExInfoBasicLevel = static_cast<FINDEX_INFO_LEVELS>(
 constexpr DWORD FindFirstExLargeFetch = 2;
 
 // What a listing that FindFirstFileW would give no differently answers: an
-// empty, missing or denied folder, and a server or share that is not there
-// (asked twice, an unreachable server would cost its time-out twice).
-// Anything else may be the basic info level or the large fetch refused, in
-// whatever words a redirector or a file system of another maker chooses.
+// empty, missing or denied folder, and a server or share that is not there,
+// cannot be reached or refuses the session's logon (asked twice, an
+// unreachable server would cost its time-out twice). Anything else may be
+// the basic info level or the large fetch refused, in whatever words a
+// redirector or a file system of another maker chooses.
 bool NothingThere(DWORD error)
 {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME;
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NO_MORE_FILES:
+    // The network: no such server or share, or none that answers.
+    case ERROR_REM_NOT_LIST:
+    case ERROR_BAD_NETPATH:
+    case ERROR_NETWORK_BUSY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_NO_NET_OR_BAD_PATH:
+    case ERROR_NO_NETWORK:
+    case ERROR_CONNECTION_REFUSED:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_HOST_UNREACHABLE:
+    case ERROR_PROTOCOL_UNREACHABLE:
+    case ERROR_PORT_UNREACHABLE:
+    case ERROR_CONNECTION_ABORTED:
+    case ERROR_HOST_DOWN:
+    case ERROR_NOT_CONNECTED:
+    // Or one that will not take this logon session's credentials.
+    case ERROR_SESSION_CREDENTIAL_CONFLICT:
+    case ERROR_NO_LOGON_SERVERS:
+    case ERROR_NO_SUCH_LOGON_SESSION:
+    case ERROR_LOGON_FAILURE:
+    case ERROR_ACCOUNT_RESTRICTION:
+    case ERROR_INVALID_LOGON_HOURS:
+    case ERROR_INVALID_WORKSTATION:
+    case ERROR_PASSWORD_EXPIRED:
+    case ERROR_ACCOUNT_DISABLED:
+    case ERROR_LOGON_TYPE_NOT_GRANTED:
+    case ERROR_TRUSTED_RELATIONSHIP_FAILURE:
+    case ERROR_PASSWORD_MUST_CHANGE:
+    case ERROR_ACCOUNT_LOCKED_OUT:
+    case ERROR_DOWNGRADE_DETECTED:
+        return true;
+    default:
+        return false;
+    }
 }
 
 }  // namespace

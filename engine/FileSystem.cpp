@@ -127,3 +127,23 @@ bool RemoveFile(const wchar_t* path)
 {
     return DeleteFileA(AnsiFromWide(path).c_str()) != FALSE;
 }
+
+WString DosDeviceTarget(const RuntimeApi& api, const wchar_t* device)
+{
+    if (!api.QueryDosDeviceW)
+        return WString();
+    // 2000 and XP fail, rather than cut, an answer longer than the buffer
+    // (the SUBST of a long path): asked again with more room.
+    for (DWORD room = MAX_PATH + 8; room <= 0x20000; room *= 2) {
+        WString target(room, L'\0');
+        if (target.failed())
+            return WString();
+        if (api.QueryDosDeviceW(device, &target[0], room) != 0) {
+            target[room - 1] = L'\0';
+            return WString(target.c_str());
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return WString();
+    }
+    return WString();
+}

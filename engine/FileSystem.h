@@ -54,3 +54,7 @@ constexpr LONG StatusCannotDelete = static_cast<LONG>(0xC0000121);
 // links nor ACLs. Clears read-only, hidden and system first.
 void ResetAttributes(const wchar_t* path);
 bool RemoveFile(const wchar_t* path);
+
+// The first string QueryDosDevice gives for a device name (a drive letter,
+// Global\ and a letter); empty when none.
+WString DosDeviceTarget(const RuntimeApi& api, const wchar_t* device);

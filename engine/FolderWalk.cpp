@@ -106,16 +106,20 @@ bool FolderWalk::WalkFolder(WString& path)
     // The innermost listing's entry; an outer one's is not needed again.
     WIN32_FIND_DATAW entry = {};
     // True when the folder in path is listed and now the innermost level.
+    DWORD refusal = NO_ERROR;
     auto enter = [&]() {
         if (!levels.Push(new (NoThrow) WideLevel(api_, basicListing_, entry, path.size())))
             return false;
         RedirectionOff off(api_);
         if (levels.Top()->listing.First(path))
             return true;
+        refusal = GetLastError();
         levels.Pop();
         return false;
     };
-    const bool listed = enter();
+    // A root lists no "." or "..": an empty one is reached, yet its listing
+    // fails as if nothing matched.
+    const bool listed = enter() || refusal == ERROR_FILE_NOT_FOUND || refusal == ERROR_NO_MORE_FILES;
     while (WideLevel* level = levels.Top()) {
         WideFolderListing& listing = level->listing;
         const size_t length = level->length;
@@ -234,4 +238,148 @@ void FolderWalk::WalkFolder9x(AString& path, AString& shown)
     }
     path.resize(rootLength);
     shown.resize(shownRootLength);
+}
+
+namespace {
+
+// The open file's path within its volume, as the system names it now.
+bool PathInsideVolume(const RuntimeApi& api, HANDLE file, WString& path)
+{
+    constexpr DWORD VolumeNameNone = 0x4;
+    // The name the file was opened by, a short name included, not the
+    // normalized long one.
+    constexpr DWORD FileNameOpened = 0x8;
+    DWORD size = MAX_PATH;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        path.resize(size);
+        if (path.failed())
+            return false;
+        const DWORD length = api.GetFinalPathNameByHandleW(file, &path[0], size, VolumeNameNone | FileNameOpened);
+        if (length == 0)
+            return false;
+        if (length < size) {
+            path.resize(length);
+            return true;
+        }
+        size = length + 1;
+    }
+    return false;
+}
+
+// Two names without regard to case, nor to the dots and blanks that end
+// them: Wine names a file whose name ends so without them (a.exe for
+// "a.exe "), as path handling would read its name.
+bool SameName(const wchar_t* a, int aLength, const wchar_t* b, int bLength)
+{
+    while (aLength > 0 && (a[aLength - 1] == L'.' || a[aLength - 1] == L' '))
+        --aLength;
+    while (bLength > 0 && (b[bLength - 1] == L'.' || b[bLength - 1] == L' '))
+        --bLength;
+    if (aLength == 0 || bLength == 0)
+        return aLength == bLength;
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, aLength, b, bLength) == CSTR_EQUAL;
+}
+
+size_t NameEnd(const WString& path, size_t start)
+{
+    const size_t slash = path.find(L'\\', start);
+    return slash == WString::npos ? path.size() : slash;
+}
+
+size_t NameStart(const WString& path, size_t end)
+{
+    while (end > 0 && path[end - 1] != L'\\')
+        --end;
+    return end;
+}
+
+// A name with a tilde may be a short one.
+bool MayBeShortName(const WString& path, size_t start, size_t end)
+{
+    for (size_t k = start; k < end; ++k) {
+        if (path[k] == L'~')
+            return true;
+    }
+    return false;
+}
+
+bool SameNameAt(const WString& a, size_t aStart, size_t aEnd, const WString& b, size_t bStart, size_t bEnd)
+{
+    return SameName(a.c_str() + aStart, static_cast<int>(aEnd - aStart), b.c_str() + bStart,
+                    static_cast<int>(bEnd - bStart));
+}
+
+// The path the system names against the one listed, name by name. A short
+// name, by which the walk reaches a name that no path can carry, the system
+// may name long (Wine does, a long name with a backslash in it included):
+// from the first listed name that may be short to the last, whatever the
+// system names there stands for them.
+bool SamePath(const WString& named, const WString& listed)
+{
+    size_t i = 0;
+    size_t j = 0;
+    for (;;) {
+        const size_t jEnd = NameEnd(listed, j);
+        if (MayBeShortName(listed, j, jEnd))
+            break;
+        const size_t iEnd = NameEnd(named, i);
+        if (!SameNameAt(named, i, iEnd, listed, j, jEnd))
+            return false;
+        if (iEnd == named.size() || jEnd == listed.size())
+            return iEnd == named.size() && jEnd == listed.size();
+        i = iEnd + 1;
+        j = jEnd + 1;
+    }
+    size_t iEnd = named.size();
+    size_t jEnd = listed.size();
+    for (;;) {
+        const size_t jStart = NameStart(listed, jEnd);
+        if (MayBeShortName(listed, jStart, jEnd))
+            return iEnd > i;
+        const size_t iStart = NameStart(named, iEnd);
+        if (iStart <= i || !SameNameAt(named, iStart, iEnd, listed, jStart, jEnd))
+            return false;
+        iEnd = iStart - 1;
+        jEnd = jStart - 1;
+    }
+}
+
+}  // namespace
+
+RootPlace PlaceOfRoot(const RuntimeApi& api, const WString& root)
+{
+    RootPlace place;
+    place.path = root;
+    if (!api.GetFinalPathNameByHandleW || !api.GetFileInformationByHandle || VersionNumber(api.GetVersion()) < 600)
+        return place;
+    FileHandle folder;
+    {
+        RedirectionOff off(api);
+        folder.Reset(api.CreateFileW((root + L'\\').c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!folder || !api.GetFileInformationByHandle(folder.Get(), &info) ||
+        !PathInsideVolume(api, folder.Get(), place.inside) || place.path.failed())
+        return place;
+    while (!place.inside.empty() && place.inside.back() == L'\\')
+        place.inside.pop_back();
+    place.serial = info.dwVolumeSerialNumber;
+    place.known = true;
+    return place;
+}
+
+bool OpenedWhereListed(const RuntimeApi& api, HANDLE file, const RootPlace& root, const wchar_t* listed)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!api.GetFileInformationByHandle(file, &info) || info.dwVolumeSerialNumber != root.serial)
+        return false;
+    // Where the system cannot name the file (Wine names none past MAX_PATH),
+    // its volume alone is compared.
+    WString inside;
+    if (!PathInsideVolume(api, file, inside))
+        return true;
+    const WString expected = root.inside + (listed + root.path.size());
+    return !expected.failed() && SamePath(inside, expected);
 }

@@ -26,6 +26,31 @@ protected:
     ~FolderVisitor() = default;
 };
 
+// Where a walk's root lies: its volume and its folder within that volume.
+// Vista and later can say where an open file lies, so that a file opened
+// through a link or junction put in the place of a listed entry or folder
+// is told apart from the file listed.
+struct RootPlace {
+    // The root as the walk's paths begin: \\?\C:, \\?\UNC\server\share or
+    // a mount point's folder.
+    WString path;
+    bool known = false;
+    DWORD serial = 0;
+    // The root's folder within its volume, without a trailing backslash:
+    // empty for the volume's own root, \folder for a SUBST of one.
+    WString inside;
+};
+
+// The place of the root; not known before Vista, or where the system
+// cannot say.
+RootPlace PlaceOfRoot(const RuntimeApi& api, const WString& root);
+
+// True when the open file lies on the root's volume at the path listed,
+// compared name by name without regard to case, nor to dots and blanks that
+// end a name, a short name standing for any; listed begins with the root's
+// path. Where the system gives no path for the file, the volume alone counts.
+bool OpenedWhereListed(const RuntimeApi& api, HANDLE file, const RootPlace& root, const wchar_t* listed);
+
 class FolderWalk {
 public:
     // The size of a file as its directory entry gives it, when known.

@@ -113,6 +113,13 @@ int MemAndFileWalker::OnFile(int fromMemory, const wchar_t* path, unsigned long 
             unexamined += signatureSized;
             return 1;
         }
+        // A link or junction put in the place of the entry or of a folder on
+        // its way since the listing leads to another file, perhaps on a
+        // volume the walk keeps out.
+        if (!fromMemory && !OpenedAsListed(file.handle.Get(), path)) {
+            ++unexamined;
+            return 1;
+        }
         const MatchResult match = MatchHandle(file.handle.Get(), signatures_);
         if (match != MatchInfected) {
             unexamined += match == MatchUnread;
@@ -172,6 +179,8 @@ void MemAndFileWalker::ScanShare(char letter, const WString& share)
 {
     FolderWalk walk(api_, *this, openEveryFile, api_.FindFirstFileExW && VersionNumber(api_.GetVersion()) >= 601);
     WString path = L"\\\\?\\UNC" + share.substr(1);
+    rootCount_ = 0;
+    PushRoot(path);
     if (!walk.WalkFolder(path))
         unreachableShares_ += letter;
 }
@@ -187,8 +196,46 @@ void MemAndFileWalker::ScanDirectory(const wchar_t* dir)
         return;
     }
     WString path = ExtendedPath(dir);
-    if (!path.failed())
-        walk.WalkFolder(path);
+    if (path.failed())
+        return;
+    rootCount_ = 0;
+    PushRoot(path);
+    walk.WalkFolder(path);
+}
+
+namespace {
+
+bool UnderRoot(const WString& root, const wchar_t* path)
+{
+    for (size_t i = 0; i < root.size(); ++i) {
+        if (path[i] != root[i])
+            return false;
+    }
+    return path[root.size()] == L'\\';
+}
+
+}  // namespace
+
+void MemAndFileWalker::PushRoot(const WString& root)
+{
+    // The walk is depth-first: a root it has left is not met again.
+    while (rootCount_ > 0 && !UnderRoot(roots_[rootCount_ - 1].path, root.c_str()))
+        roots_[--rootCount_] = RootPlace();
+    if (rootCount_ == MaxRoots) {
+        // Mounted deeper than this: checked no more, as before Vista.
+        roots_[MaxRoots - 1].known = false;
+        return;
+    }
+    roots_[rootCount_++] = PlaceOfRoot(api_, root);
+}
+
+bool MemAndFileWalker::OpenedAsListed(HANDLE file, const wchar_t* path)
+{
+    while (rootCount_ > 0 && !UnderRoot(roots_[rootCount_ - 1].path, path))
+        roots_[--rootCount_] = RootPlace();
+    if (rootCount_ == 0 || !roots_[rootCount_ - 1].known)
+        return true;
+    return OpenedWhereListed(api_, file, roots_[rootCount_ - 1], path);
 }
 
 bool MemAndFileWalker::WalkStopped()
@@ -203,5 +250,8 @@ void MemAndFileWalker::FileMet(const wchar_t* path, unsigned long long knownSize
 
 bool MemAndFileWalker::MountPointMet(WString& folder)
 {
-    return drives_.TakeMountedVolume(folder, firstDrive, lastDrive);
+    if (!drives_.TakeMountedVolume(folder, firstDrive, lastDrive))
+        return false;
+    PushRoot(folder);
+    return true;
 }

@@ -68,6 +68,11 @@ public:
 
 private:
     void ScanShare(char letter, const WString& share);
+    // The roots of the walk under way, outermost first: the drive or share,
+    // then each volume mounted in a folder that the walk entered.
+    void PushRoot(const WString& root);
+    // False when the open file is not the file the walk listed at path.
+    bool OpenedAsListed(HANDLE file, const wchar_t* path);
     void ShowSummary() const;
     UINT Language() const;
 
@@ -87,4 +92,7 @@ private:
     AString unreachableShares_;
     // Why the memory pass examined nothing, when the process list could say.
     ListGap memoryGap_ = GapNone;
+    static constexpr int MaxRoots = 8;
+    RootPlace roots_[MaxRoots];
+    int rootCount_ = 0;
 };

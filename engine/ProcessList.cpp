@@ -208,8 +208,8 @@ template <class Entry>
 bool ProcessList::WalkModules(DWORD processId, ProcessRecord& record)
 {
     // Id 0, the NT family's idle process, is taken for the calling process:
-    // a snapshot of this one, on a thread that may be ended at its limit
-    // holding the loader's lock.
+    // a snapshot of this one, which its own call threads change as they
+    // start and end.
     if (processId == 0)
         return true;
     SnapshotHandle snapshot(TimedModuleSnapshot(processId));

@@ -99,11 +99,7 @@ bool FinalPathOf(const RuntimeApi& api, HANDLE file, WString& path)
 // The first string QueryDosDevice gives for a device name; empty when none.
 WString DeviceTarget(const RuntimeApi& api, const WString& device)
 {
-    wchar_t target[MAX_PATH + 8] = {};
-    if (!api.QueryDosDeviceW || api.QueryDosDeviceW(device.c_str(), target, MAX_PATH + 8) == 0)
-        return WString();
-    target[MAX_PATH + 7] = L'\0';
-    return target;
+    return DosDeviceTarget(api, device.c_str());
 }
 
 // The plain path through drive letters that every session has: a SUBST

@@ -10,9 +10,8 @@ namespace {
 // How often a module snapshot that fails with ERROR_BAD_LENGTH is taken.
 constexpr int ModuleSnapshotTries = 16;
 
-// After TerminateThread, how long to wait for the call thread to be gone.
-constexpr DWORD ReapWaitMs = 1000;
-
+// Call threads started and not yet through their call, given up or not.
+volatile LONG runningCalls = 0;
 
 // A timed call's working block. The worker and the call thread hold one
 // reference each and the last to let go frees it, so a call thread that
@@ -41,29 +40,33 @@ DWORD WINAPI CallThreadProc(LPVOID parameter)
     auto* block = static_cast<CallBlock*>(parameter);
     block->Call();
     ReleaseCall(block);
+    InterlockedDecrement(&runningCalls);
     return 0;
 }
 
 // Runs the block's call on a thread of its own. True when it ended within
 // the limit; the worker still holds its reference either way.
+//
+// A call past its limit is given up, never ended: TerminateThread would
+// leave whatever lock the thread held taken for good, the loader's while
+// it starts or ends, the heap's inside the call, and the next thread
+// start, allocation or the process's exit would wait on it forever. The
+// thread goes on alone, frees the block when its call returns, and dies
+// with the process at the latest.
 bool RunTimedCall(CallBlock* block, DWORD limitMs) noexcept
 {
+    InterlockedIncrement(&runningCalls);
     // The Windows 95 family fails CreateThread without somewhere to put the id.
     DWORD threadId = 0;
     KernelHandle thread(CreateThread(nullptr, 0, CallThreadProc, block, 0, &threadId));
     if (!thread) {
+        InterlockedDecrement(&runningCalls);
         block->references = 1;
         return false;
     }
     if (WaitForSingleObject(thread.Get(), limitMs) == WAIT_OBJECT_0)
         return true;
-
-    TerminateThread(thread.Get(), 0);
     InterlockedExchange(&block->abandoned, 1);
-    // A thread that has certainly ended can no longer drop its reference
-    // itself; drop it on its behalf so the block does not outlive the call.
-    if (WaitForSingleObject(thread.Get(), ReapWaitMs) == WAIT_OBJECT_0)
-        InterlockedCompareExchange(&block->references, 1, 2);
     return false;
 }
 
@@ -121,6 +124,11 @@ int TimedNextModule(BOOL(WINAPI* next)(HANDLE, Entry*), HANDLE snapshot, Entry* 
 }
 
 }  // namespace
+
+LONG TimedCallsRunning()
+{
+    return InterlockedCompareExchange(&runningCalls, 0, 0);
+}
 
 HANDLE TimedModuleSnapshot(CreateToolhelp32SnapshotFn create, DWORD processId, DWORD limitMs)
 {

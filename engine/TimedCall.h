@@ -7,6 +7,10 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+// Call threads that are still in their call: those given up at their limit
+// go on until it returns, and only the process's end stops them.
+LONG TimedCallsRunning();
+
 // A snapshot of the process's modules, taken again while the system says
 // the list changed as it was read; INVALID_HANDLE_VALUE when it failed or
 // took longer than limitMs.

@@ -22,6 +22,8 @@ HWND SharedTooltip = nullptr;
 
 namespace {
 
+volatile LONG scanThreadsStarted = 0;
+
 ScanContext* ContextOf(HWND dialog)
 {
     return reinterpret_cast<ScanContext*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
@@ -85,6 +87,7 @@ void OnScan(HWND dialog)
         OnScanDone(dialog);  // no worker will ever report back
         return;
     }
+    InterlockedExchange(&scanThreadsStarted, 1);
     CloseHandle(worker);
 }
 
@@ -293,6 +296,11 @@ void OnDestroy(HWND dialog)
 }
 
 }  // namespace
+
+bool ScanThreadsStarted()
+{
+    return InterlockedCompareExchange(&scanThreadsStarted, 0, 0) != 0;
+}
 
 BOOL InitMainDialog(HWND dialog)
 {

@@ -19,5 +19,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlgProc, 0);
 
     DestroyWindow(SharedTooltip);
+    // After a scan the ordinary exit could wait for good: it stops the other
+    // threads wherever they are, the worker on its way out or a tool-help
+    // call given up at its limit and still inside the system, then runs
+    // every DLL's detach, which waits on any lock a stopped thread held.
+    // Nothing is left to write, so the process ends here, detach skipped.
+    if (ScanThreadsStarted())
+        TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }

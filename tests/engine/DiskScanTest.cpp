@@ -278,6 +278,133 @@ TEST(DiskScan, WhatIsRemovedIsTheFileThatWasExamined)
     RemoveTree(swapAway);
 }
 
+namespace {
+
+// Between the listing and the open, the folder that holds the listed
+// file's folder is renamed away, and one that holds a link of the same name
+// to another folder, where a matching file lies, put in its place. The
+// listing is the table's: Wine's own would keep the folder from being
+// renamed. The handles are real ones, of an empty folder, for FindClose.
+struct OpenSwap {
+    std::string outer, away, holder, empty;
+    HANDLE outerListing = INVALID_HANDLE_VALUE;
+    bool scanGiven = false;
+    bool swapped = false;
+} openSwap;
+
+HANDLE ListSwapFolder(LPCWSTR pattern, WIN32_FIND_DATAW* entry)
+{
+    const std::wstring listed = pattern;
+    auto endsWith = [&](const std::wstring& end) {
+        return listed.size() >= end.size() && listed.compare(listed.size() - end.size(), end.size(), end) == 0;
+    };
+    const bool outer = endsWith(L"\\outer\\*");
+    if (!outer && !endsWith(L"\\outer\\scan\\*")) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    WIN32_FIND_DATAW real = {};
+    const HANDLE handle = ::FindFirstFileW(Widen(openSwap.empty + "\\*").c_str(), &real);
+    *entry = {};
+    lstrcpyW(entry->cFileName, outer ? L"plain.exe" : L"worm.exe");
+    entry->nFileSizeLow = 1300;
+    if (outer) {
+        openSwap.outerListing = handle;
+        openSwap.scanGiven = false;
+    }
+    return handle;
+}
+
+HANDLE WINAPI ListSwapPlain(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
+{
+    return ListSwapFolder(pattern, entry);
+}
+
+HANDLE WINAPI ListSwapBasic(LPCWSTR pattern, FINDEX_INFO_LEVELS, LPVOID entry, FINDEX_SEARCH_OPS, LPVOID, DWORD)
+{
+    return ListSwapFolder(pattern, static_cast<WIN32_FIND_DATAW*>(entry));
+}
+
+BOOL WINAPI NextInSwapFolder(HANDLE find, LPWIN32_FIND_DATAW entry)
+{
+    if (find == openSwap.outerListing && !openSwap.scanGiven) {
+        openSwap.scanGiven = true;
+        *entry = {};
+        lstrcpyW(entry->cFileName, L"scan");
+        entry->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        return TRUE;
+    }
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+}
+
+HANDLE WINAPI SwapBeforeOpen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                             DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    if (!openSwap.swapped && std::wcsstr(path, L"\\outer\\scan\\worm.exe")) {
+        openSwap.swapped = true;
+        EXPECT_TRUE(MoveFileA(openSwap.outer.c_str(), openSwap.away.c_str()));
+        EXPECT_TRUE(MoveFileA(openSwap.holder.c_str(), openSwap.outer.c_str()));
+    }
+    return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+}
+
+void SwappedBeforeOpen(RuntimeApi& api)
+{
+    api.FindFirstFileW = ListSwapPlain;
+    api.FindFirstFileExW = ListSwapBasic;
+    api.FindNextFileW = NextInSwapFolder;
+    api.CreateFileW = SwapBeforeOpen;
+}
+
+}  // namespace
+
+TEST(DiskScan, AFileOpenedThroughALinkPutInThePlaceOfAListedFolderIsNotExamined)
+{
+    // The link is made on the host side (see tests/CMakeLists.txt).
+    const std::string base = std::string("C:\\tavok-link-fixture\\open-") + (sizeof(void*) == 8 ? "x86_64" : "i686");
+    openSwap = OpenSwap();
+    openSwap.outer = base + "\\outer";
+    openSwap.away = base + "\\outer-away";
+    openSwap.holder = base + "\\holder";
+    ASSERT_TRUE(FileExists(openSwap.holder + "\\scan")) << "fixture missing";
+    TempTree empty;
+    openSwap.empty = empty.Root();
+    Infection infection;
+    // Elsewhere, a file that matches as well.
+    const std::string elsewhere = base + "\\target\\worm.exe";
+    TempTree::WriteFileAt(elsewhere, infection.bytes);
+    CreateDirectoryA(openSwap.outer.c_str(), nullptr);
+    CreateDirectoryA((openSwap.outer + "\\scan").c_str(), nullptr);
+    const std::string plain = openSwap.outer + "\\plain.exe";
+    TempTree::WriteFileAt(plain, infection.bytes);
+    TempTree::WriteFileAt(openSwap.outer + "\\scan\\worm.exe", infection.bytes);
+
+    {
+        const ApiOverride fake(SwappedBeforeOpen);
+        ScanHost host;
+        RecordingWalker walker(&host.Context(), infection.Set());
+        walker.examineFiles = true;
+        const ScanReport report =
+            host.Run([&](ScanContext&) { walker.ScanDirectory(Widen(openSwap.outer).c_str()); });
+        EXPECT_TRUE(openSwap.swapped);
+        EXPECT_EQ(walker.files, 2u);
+        EXPECT_EQ(walker.infected, 1u);
+        EXPECT_EQ(walker.unexamined, 1u);
+        ASSERT_EQ(report.rows.size(), 1u);
+        EXPECT_EQ(report.rows[0].path, Widen(plain));
+    }
+    EXPECT_FALSE(FileExists(openSwap.away + "\\plain.exe"));
+    std::string bytes;
+    EXPECT_TRUE(ReadWholeFile(elsewhere, bytes));
+    EXPECT_EQ(bytes, infection.bytes);
+
+    // The fixture as it was.
+    MoveFileA(openSwap.outer.c_str(), openSwap.holder.c_str());
+    DeleteFileA(elsewhere.c_str());
+    RemoveTree(openSwap.away);
+}
+
 TEST(DiskScan, OnTheWindows95FamilyAFileInUseIsDeletedAtRestartThroughWininit)
 {
     TempTree tree;

@@ -153,7 +153,9 @@ TEST(DriveWalk, ABasicListingRefusedForAnyReasonButNothingThereListsPlainly)
     } cases[] = {
         {ERROR_NOT_SUPPORTED, true}, {ERROR_INVALID_FUNCTION, true}, {ERROR_INVALID_PARAMETER, true},
         {ERROR_FILE_NOT_FOUND, false}, {ERROR_PATH_NOT_FOUND, false}, {ERROR_ACCESS_DENIED, false},
-        {ERROR_BAD_NETPATH, false},
+        {ERROR_BAD_NETPATH, false}, {ERROR_BAD_NET_NAME, false}, {ERROR_LOGON_FAILURE, false},
+        {ERROR_NETWORK_UNREACHABLE, false}, {ERROR_HOST_UNREACHABLE, false},
+        {ERROR_SESSION_CREDENTIAL_CONFLICT, false}, {ERROR_NETNAME_DELETED, false}, {ERROR_SEM_TIMEOUT, false},
     };
     const ApiOverride fake(MadeUpListing);
     TempTree folder;
@@ -309,8 +311,32 @@ const wchar_t* RemotePathOf(wchar_t letter)
     case L'N': return L"\\\\SERVER\\Share\\";  // the same share
     case L'O': return L"\\\\gone\\share";      // a share that cannot be reached
     case L'P': return L"\\\\server\\c-share";  // the share of the seen letter
+    case L'H': return L"\\\\server\\common";   // the share of G:, which every session has
+    case L'Q': return L"\\\\server\\empty";    // a share whose root holds nothing
     default: return nullptr;
     }
+}
+
+// G: is a network drive of every session, which the profile does not hold.
+UINT WINAPI DriveTypeOfChoice(LPCSTR root)
+{
+    return (root[0] | 0x20) == 'g' ? DRIVE_REMOTE : ::GetDriveTypeA(root);
+}
+
+DWORD WINAPI DeviceOfChoice(LPCWSTR device, LPWSTR target, DWORD size)
+{
+    static const wchar_t G[] = L"\\Device\\Mup\\;LanmanRedirector\\;G:00000000000003e7\\SERVER\\Common\\";
+    if (lstrcmpW(device, L"G:") != 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    if (size < sizeof G / sizeof G[0] + 1) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(target, G, sizeof G);
+    target[sizeof G / sizeof G[0]] = L'\0';
+    return sizeof G / sizeof G[0] + 1;
 }
 
 BOOL WINAPI TokenOfChoice(HANDLE, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD bytes, PDWORD returned)
@@ -361,10 +387,15 @@ HANDLE ListShares(LPCWSTR pattern, WIN32_FIND_DATAW* entry)
     mappings.listed.push_back(pattern);
     const std::wstring listed = pattern;
     const wchar_t* file = listed == L"\\\\?\\C:\\*"                    ? L"c.exe"
+                          : listed == L"\\\\?\\G:\\*"                    ? L"g.exe"
+                          : listed == L"\\\\?\\UNC\\server\\common\\*" ? L"g.exe"
                           : listed == L"\\\\?\\UNC\\server\\share\\*" ? L"worm.exe"
                                                                        : nullptr;
     if (!file) {
-        SetLastError(listed.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? ERROR_BAD_NETPATH : ERROR_PATH_NOT_FOUND);
+        // A root has no "." or "..": an empty one lists nothing at all.
+        SetLastError(listed == L"\\\\?\\UNC\\server\\empty\\*"        ? ERROR_FILE_NOT_FOUND
+                     : listed.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? ERROR_BAD_NETPATH
+                                                                : ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     const HANDLE real = ::FindFirstFileW(Widen(mappings.empty + "\\*").c_str(), entry);
@@ -393,6 +424,8 @@ void MappedDrives(RuntimeApi& api)
     api.FindFirstFileW = ListSharesPlain;
     api.FindFirstFileExW = ListSharesBasic;
     api.FindNextFileW = NoMoreW;
+    api.GetDriveTypeA = DriveTypeOfChoice;
+    api.QueryDosDeviceW = DeviceOfChoice;
 }
 
 }  // namespace
@@ -421,12 +454,17 @@ TEST(DriveWalk, ElevatedWithASplitTokenTheMappedDrivesAreWalkedThroughTheirShare
         const std::string line =
             "Network drive O: could not be reached: scan it on the computer that holds the share.\n";
         if (elevated) {
-            EXPECT_EQ(walker.wideDiskPaths, (std::vector<std::wstring>{L"C:\\c.exe", L"\\\\server\\share\\worm.exe"}));
-            EXPECT_EQ(shares, (std::vector<std::wstring>{L"\\\\?\\UNC\\server\\share\\*", L"\\\\?\\UNC\\gone\\share\\*"}));
-            EXPECT_EQ(mappings.opened, 5);
+            // H: leads where G: does, and is walked there alone; Q:'s empty
+            // share was reached.
+            EXPECT_EQ(walker.wideDiskPaths, (std::vector<std::wstring>{L"C:\\c.exe", L"G:\\g.exe",
+                                                                       L"\\\\server\\share\\worm.exe"}));
+            EXPECT_EQ(shares, (std::vector<std::wstring>{L"\\\\?\\UNC\\server\\share\\*", L"\\\\?\\UNC\\gone\\share\\*",
+                                                         L"\\\\?\\UNC\\server\\empty\\*"}));
+            EXPECT_EQ(mappings.opened, 7);
             EXPECT_EQ(report.summaryText.substr(report.summaryText.size() - line.size()), Widen(line));
+            EXPECT_EQ(report.summaryText.find(L"Network"), report.summaryText.size() - line.size());
         } else {
-            EXPECT_EQ(walker.wideDiskPaths, std::vector<std::wstring>{L"C:\\c.exe"});
+            EXPECT_EQ(walker.wideDiskPaths, (std::vector<std::wstring>{L"C:\\c.exe", L"G:\\g.exe"}));
             EXPECT_TRUE(shares.empty());
             EXPECT_EQ(mappings.opened, 0);
             EXPECT_EQ(report.summaryText.find(L"Network"), std::wstring::npos);

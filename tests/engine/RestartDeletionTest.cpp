@@ -316,22 +316,32 @@ TEST(RestartDeletion, AReadOnlyWininitTakesEveryLaterRegistrationAndStaysReadOnl
 
 namespace {
 
+// A folder whose path is longer than MAX_PATH + 8 characters.
+const std::wstring LongFolder = L"C:\\" + std::wstring(150, L'a') + L"\\" + std::wstring(150, L'b');
+const std::wstring LongSubst = L"\\??\\" + LongFolder;
+
 // Drive letters as QueryDosDevice tells them: S: a SUBST of a folder on T:,
 // itself a SUBST of C:\real; U: a device this session alone has, which D:
-// names for every session; V: one that no letter of every session names.
+// names for every session; V: one that no letter of every session names;
+// W: a SUBST of a long path, which 2000 and XP give only into a buffer
+// that holds it all.
 DWORD WINAPI ChosenDosDevice(LPCWSTR device, LPWSTR target, DWORD size)
 {
-    static const struct {
+    const struct {
         const wchar_t* device;
         const wchar_t* target;
     } devices[] = {
         {L"S:", L"\\??\\T:\\folder\\"}, {L"T:", L"\\??\\C:\\real"},
         {L"C:", L"\\Device\\HarddiskVolume1"}, {L"Global\\C:", L"\\Device\\HarddiskVolume1"},
         {L"U:", L"\\Device\\HarddiskVolume7"}, {L"Global\\D:", L"\\Device\\HarddiskVolume7"},
-        {L"V:", L"\\Device\\HarddiskVolume9"},
+        {L"V:", L"\\Device\\HarddiskVolume9"}, {L"W:", LongSubst.c_str()},
     };
     for (const auto& d : devices) {
-        if (std::wcscmp(device, d.device) == 0 && std::wcslen(d.target) + 2 <= size) {
+        if (std::wcscmp(device, d.device) == 0 && std::wcslen(d.target) + 2 > size) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        if (std::wcscmp(device, d.device) == 0) {
             std::memset(target, 0, (std::wcslen(d.target) + 2) * sizeof(wchar_t));
             std::wcscpy(target, d.target);
             return static_cast<DWORD>(std::wcslen(d.target) + 2);
@@ -376,14 +386,18 @@ TEST(RestartDeletion, BeforeVistaALetterOfOneLogonSessionIsRegisteredByALetterOf
         {L"U:\\sub\\worm.exe", L"\\\\?\\D:\\sub\\worm.exe"},
         {L"C:\\worm.exe", L"\\\\?\\C:\\worm.exe"},
         {L"V:\\worm.exe", nullptr},
+        {L"W:\\worm.exe", nullptr},  // below, with the long path
     };
     for (const auto& c : cases) {
+        const std::wstring registered = std::wcscmp(c.path, L"W:\\worm.exe") == 0
+                                            ? L"\\\\?\\" + LongFolder + L"\\worm.exe"
+                                            : c.registered ? c.registered : L"";
         lastRegistered.clear();
         // As from the program's own folder: the letters are judged here, not
         // who could change the folders of a path.
-        EXPECT_EQ(ScheduleDeletionAtRestart(api, c.path, INVALID_HANDLE_VALUE, true), c.registered != nullptr)
+        EXPECT_EQ(ScheduleDeletionAtRestart(api, c.path, INVALID_HANDLE_VALUE, true), !registered.empty())
             << AnsiFromWide(c.path).c_str();
-        EXPECT_EQ(lastRegistered, c.registered ? c.registered : L"") << AnsiFromWide(c.path).c_str();
+        EXPECT_EQ(lastRegistered, registered) << AnsiFromWide(c.path).c_str();
     }
 }
 

@@ -1,7 +1,10 @@
 // The built program as a user runs it: its own process, its main dialog,
 // a whole scan with its summary, and its exit code.
 #include "Handle.h"
+#include "Reference.h"
 #include "ScanHost.h"
+#include "SignatureMatcher.h"
+#include "TempTree.h"
 
 #include <gtest/gtest.h>
 
@@ -61,26 +64,28 @@ HWND WaitForDialog(DWORD processId, Accept accept, DWORD timeoutMs = 30000)
     return nullptr;
 }
 
+// Starts the program and waits for its main dialog.
+void StartProduct(KernelHandle& process, DWORD& processId, HWND& main)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (const char* trace = std::getenv("TAVOK_PRODUCT_WINEDEBUG"))
+        SetEnvironmentVariableA("WINEDEBUG", trace);
+    ASSERT_TRUE(CreateProcessA(ProgramToStart().c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, "C:\\",
+                               &startup, &started))
+        << GetLastError();
+    process.Reset(started.hProcess);
+    CloseHandle(started.hThread);  // only the process is waited on
+    processId = started.dwProcessId;
+    WaitForInputIdle(process.Get(), 10000);
+    main = WaitForDialog(processId, [](HWND dialog) { return GetDlgItem(dialog, 1002) != nullptr; });
+    ASSERT_NE(main, nullptr);
+}
+
 class Product : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION started = {};
-        if (const char* trace = std::getenv("TAVOK_PRODUCT_WINEDEBUG"))
-            SetEnvironmentVariableA("WINEDEBUG", trace);
-        ASSERT_TRUE(CreateProcessA(ProgramToStart().c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, "C:\\",
-                                   &startup, &started))
-            << GetLastError();
-        process_.Reset(started.hProcess);
-        CloseHandle(started.hThread);  // only the process is waited on
-        processId_ = started.dwProcessId;
-        WaitForInputIdle(process_.Get(), 10000);
-        main_ = WaitForDialog(processId_,
-                              [](HWND dialog) { return GetDlgItem(dialog, 1002) != nullptr; });
-        ASSERT_NE(main_, nullptr);
-    }
+    void SetUp() override { StartProduct(process_, processId_, main_); }
 
     void TearDown() override
     {
@@ -142,4 +147,96 @@ TEST_F(Product, TheCloseCommandEndsTheProcessWithCodeZero)
 {
     PostMessageA(main_, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(ExitCode(), 0u);
+}
+
+namespace {
+
+// Child processes that run the probe DLL until the named event is set; the
+// first also holds a file open without sharing, through a handle it inherited.
+class Holders {
+public:
+    Holders(const std::string& dll, HANDLE heldFile)
+    {
+        char system[MAX_PATH] = {};
+        GetSystemDirectoryA(system, MAX_PATH);
+        for (int i = 0; i < 2; ++i) {
+            std::string command = "\"" + std::string(system) + "\\rundll32.exe\" \"" + dll + "\",TavokProbeHold";
+            STARTUPINFOA startup = {};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION info = {};
+            if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, i == 0 && heldFile, 0, nullptr, nullptr,
+                                &startup, &info))
+                continue;
+            CloseHandle(info.hThread);
+            children_.push_back(info.hProcess);
+        }
+    }
+    ~Holders()
+    {
+        SetEvent(release_.Get());
+        for (HANDLE child : children_) {
+            if (WaitForSingleObject(child, 10000) != WAIT_OBJECT_0)
+                TerminateProcess(child, 1);
+            CloseHandle(child);
+        }
+    }
+    Holders(const Holders&) = delete;
+    Holders& operator=(const Holders&) = delete;
+    size_t Count() const { return children_.size(); }
+
+private:
+    KernelHandle release_{CreateEventA(nullptr, TRUE, FALSE, "TavokProbeRelease")};
+    std::vector<HANDLE> children_;
+};
+
+}  // namespace
+
+// The call threads of the memory pass and the worker may still be running
+// when the dialog ends; whatever they hold, Exit must end the process.
+TEST(ProductExit, EveryRunEndsWithinASecondOfExitAfterAScanOfFilesAndModulesInUse)
+{
+    TempTree tree;
+    const std::string probe = ProbeDllBytes();
+    ASSERT_GT(probe.size(), 1024u);
+    const std::string dll = tree.WriteFile("module.dll", probe);
+    const std::string held = tree.WriteFile("held.exe", ProductSignatures.rows[0].size, 7);
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    Holders holders(dll, file);
+    CloseHandle(file);  // the first child holds it now
+    ASSERT_EQ(holders.Count(), 2u);
+    Sleep(500);  // both load the DLL
+
+    for (int run = 0; run < 20; ++run) {
+        SCOPED_TRACE(testing::Message() << "run " << run);
+        KernelHandle process;
+        DWORD processId = 0;
+        HWND main = nullptr;
+        StartProduct(process, processId, main);
+        ASSERT_NE(main, nullptr);
+        PostMessageA(main, WM_COMMAND, 1, 0);  // Scan
+        HWND summary = WaitForDialog(processId, [&](HWND dialog) { return dialog != main; }, 120000);
+        ASSERT_NE(summary, nullptr);
+        PostMessageA(summary, WM_COMMAND, IDOK, 0);
+        for (int i = 0; i < 500 && !IsWindowEnabled(main); ++i)
+            Sleep(20);
+        ASSERT_TRUE(IsWindowEnabled(main));
+
+        // Exit does nothing until the worker has let go, a moment after its box.
+        const DWORD exitAt = GetTickCount();
+        DWORD waited = WAIT_TIMEOUT;
+        while (waited == WAIT_TIMEOUT && GetTickCount() - exitAt < 1000) {
+            PostMessageA(main, WM_COMMAND, 2, 0);
+            waited = WaitForSingleObject(process.Get(), 50);
+        }
+        EXPECT_EQ(waited, WAIT_OBJECT_0) << "still running " << GetTickCount() - exitAt << " ms after Exit";
+        if (waited != WAIT_OBJECT_0) {
+            TerminateProcess(process.Get(), 99);
+            WaitForSingleObject(process.Get(), 5000);
+        }
+        DWORD code = 12345;
+        GetExitCodeProcess(process.Get(), &code);
+        EXPECT_EQ(code, 0u);
+    }
 }
