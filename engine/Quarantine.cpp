@@ -69,7 +69,7 @@ bool MoveIntoOwnFolder(const RuntimeApi& api, const wchar_t* path, HANDLE handle
     const FileHandle own = OpenOwnFolder(api, folder);
     if (!own)
         return false;
-    // The file's identity, the time and a count: a name that no file in
+    // The file's identity, the process and a count: a name that no file in
     // the folder has, or the rename says so and the next is taken.
     BY_HANDLE_FILE_INFORMATION info = {};
     if (api.GetFileInformationByHandle)
@@ -81,7 +81,7 @@ bool MoveIntoOwnFolder(const RuntimeApi& api, const wchar_t* path, HANDLE handle
         AppendHex(rename.fileName, at, info.nFileIndexHigh);
         AppendHex(rename.fileName, at, info.nFileIndexLow);
         rename.fileName[at++] = L'-';
-        AppendHex(rename.fileName, at, GetTickCount());
+        AppendHex(rename.fileName, at, GetCurrentProcessId());
         rename.fileName[at++] = L'-';
         AppendHex(rename.fileName, at, ++namesGiven);
         rename.fileNameLength = static_cast<ULONG>(at * sizeof(wchar_t));
