@@ -8,6 +8,9 @@
 #include "Strings.h"
 #include "Wininit.h"
 
+#include <winioctl.h>
+
+#include <cstddef>
 #include <cstring>
 
 // Network drives (MoveFileEx: "the file cannot exist on a remote share,
@@ -24,7 +27,78 @@ bool LaterDeletionReaches(const RuntimeApi& api, const wchar_t* path)
         return true;  // no drive to ask about
     const char root[4] = {static_cast<char>(plain[0]), ':', '\\', '\0'};
     const UINT type = api.GetDriveTypeA(root);
-    return type != DRIVE_REMOTE && type != DRIVE_CDROM;
+    // A removable disk may be absent, or another, at the next start.
+    return type != DRIVE_REMOTE && type != DRIVE_CDROM && type != DRIVE_REMOVABLE;
+}
+
+namespace {
+
+// The device of a volume root: \\.\C: for a drive's, \\?\Volume{...} for
+// one mounted in a folder.
+WString VolumeDevice(const RuntimeApi& api, const WString& root)
+{
+    if (root.size() == 3)
+        return L"\\\\.\\" + root.substr(0, 2);
+    wchar_t name[64] = {};
+    if (!api.GetVolumeNameForVolumeMountPointW || !api.GetVolumeNameForVolumeMountPointW(root.c_str(), name, 64))
+        return WString();
+    name[63] = L'\0';
+    WString volume(name);
+    if (!volume.empty() && volume.back() == L'\\')
+        volume.resize(volume.size() - 1);
+    return volume;
+}
+
+// The bus type sits at the same place in the 32-bit and the 64-bit layout.
+static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28, "descriptor layout");
+
+// The storage query of the volume, opened with no access rights (which the
+// query needs none of): true where it answers USB.
+bool OnUsbBus(const RuntimeApi& api, const WString& root)
+{
+    const WString device = VolumeDevice(api, root);
+    if (device.empty() || device.failed())
+        return false;
+    FileHandle volume(api.CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      0, nullptr));
+    if (!volume)
+        return false;
+    union {
+        STORAGE_DEVICE_DESCRIPTOR descriptor;
+        unsigned char bytes[552];
+    } answer = {};
+    answer.descriptor.Size = sizeof answer;
+    STORAGE_PROPERTY_QUERY query = {};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    DWORD returned = 0;
+    return api.DeviceIoControl(volume.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, 12, &answer, sizeof answer,
+                               &returned, nullptr) == TRUE &&
+           answer.descriptor.BusType == BusTypeUsb;
+}
+
+}  // namespace
+
+bool VolumeKeepsDeletion(const RuntimeApi& api, const wchar_t* path)
+{
+    const wchar_t* plain = PlainPath(path);
+    if (plain[0] == L'\\' && plain[1] == L'\\')
+        return false;  // a share
+    const WString root = VolumeRootOf(api, plain);
+    if (root.empty())
+        return true;  // no drive to ask about
+    if (root.failed())
+        return false;
+    const UINT type = api.GetDriveTypeA(AnsiFromWide(root.c_str()).c_str());
+    if (type == DRIVE_REMOTE || type == DRIVE_CDROM || type == DRIVE_REMOVABLE)
+        return false;
+    constexpr DWORD ReadOnlyVolume = 0x00080000;  // FILE_READ_ONLY_VOLUME
+    DWORD flags = 0;
+    if (api.GetVolumeInformationW &&
+        api.GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+        (flags & ReadOnlyVolume))
+        return false;
+    return !OnUsbBus(api, root);
 }
 
 namespace {
@@ -163,7 +237,7 @@ bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path, HANDL
         if (target.empty())
             return false;
     }
-    if (!LaterDeletionReaches(api, target.c_str()))
+    if (!VolumeKeepsDeletion(api, target.c_str()))
         return false;
     if (!ownFolder && !PathBeyondUsersReach(api, target.c_str()))
         return false;

@@ -3,9 +3,17 @@
 
 #include "RuntimeApi.h"
 
-// False for a file on a share, a network drive or a CD or DVD drive, whose
-// deletion at restart would never be carried out.
+// False for a file on a share, a network drive, a CD or DVD drive or a
+// removable disk, whose deletion at restart would never be carried out, or
+// might be carried out on another disk: the Windows 95 family's test, by
+// drive letter.
 bool LaterDeletionReaches(const RuntimeApi& api, const wchar_t* path);
+// The NT family's: the volume the path lies on decides, a drive's or one
+// mounted in a folder (a path from the examined handle names the handle's
+// own): none on a share, a network, CD, DVD or removable volume, a
+// read-only one, or one on a USB bus, which may be another at the next
+// start.
+bool VolumeKeepsDeletion(const RuntimeApi& api, const wchar_t* path);
 
 // The NT family registers the deletion with MoveFileExW, the Windows 95
 // family through WININIT.INI (Wininit.h). Neither reaches a

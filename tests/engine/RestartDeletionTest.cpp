@@ -10,6 +10,7 @@
 #include "Wininit.h"
 
 #include <gtest/gtest.h>
+#include <winioctl.h>
 
 #include <cstring>
 #include <cwchar>
@@ -369,6 +370,12 @@ UINT WINAPI FixedDrive(LPCSTR)
     return DRIVE_FIXED;
 }
 
+// The volume's device, opened for the bus query: any handle stands for it.
+HANDLE WINAPI AnyVolume(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+{
+    return CreateEventA(nullptr, FALSE, FALSE, nullptr);
+}
+
 }  // namespace
 
 TEST(RestartDeletion, BeforeVistaALetterOfOneLogonSessionIsRegisteredByALetterOfEverySession)
@@ -378,6 +385,7 @@ TEST(RestartDeletion, BeforeVistaALetterOfOneLogonSessionIsRegisteredByALetterOf
     api.QueryDosDeviceW = ChosenDosDevice;
     api.MoveFileExW = RecordRegistration;
     api.GetDriveTypeA = FixedDrive;
+    api.CreateFileW = AnyVolume;
     const struct {
         const wchar_t* path;
         const wchar_t* registered;  // null: none
@@ -461,4 +469,83 @@ TEST(Windows95DeviceNames, OnlyThatFamilysDevicesAreEvasive)
     for (const char* plain : {"COM0", "COM5", "com9.exe", "LPT0", "LPT4", "lpt9.exe", "COM\xB9", "LPT\xB2",
                               "COM\xB3.exe", "CONIN$", "conout$", "CONOUT$.txt", "COM10", "CONX", "LPT"})
         EXPECT_FALSE(evasive(plain)) << plain;
+}
+
+namespace {
+
+// A volume as the table describes it: a CD mounted in the folder C:\Mnt\cd,
+// and C: itself of the chosen type, read-only flag and bus.
+UINT chosenType = DRIVE_FIXED;
+bool readOnlyVolume = false;
+STORAGE_BUS_TYPE chosenBus = BusTypeAta;
+
+BOOL WINAPI ChosenVolumePath(LPCWSTR path, LPWSTR root, DWORD size)
+{
+    const std::wstring mounted = L"C:\\Mnt\\cd\\";
+    const std::wstring given = PlainPath(path);
+    const std::wstring answer = given.compare(0, mounted.size(), mounted) == 0 ? mounted : L"C:\\";
+    if (answer.size() >= size)
+        return FALSE;
+    std::wcscpy(root, answer.c_str());
+    return TRUE;
+}
+
+UINT WINAPI ChosenTypeOfRoot(LPCSTR root)
+{
+    return std::strcmp(root, "C:\\Mnt\\cd\\") == 0 ? DRIVE_CDROM : chosenType;
+}
+
+BOOL WINAPI ChosenFlags(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD)
+{
+    if (flags)
+        *flags = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK | (readOnlyVolume ? 0x00080000 : 0);
+    return TRUE;
+}
+
+BOOL WINAPI ChosenBus(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outBytes, LPDWORD returned, LPOVERLAPPED)
+{
+    if (code != IOCTL_STORAGE_QUERY_PROPERTY || outBytes < sizeof(STORAGE_DEVICE_DESCRIPTOR))
+        return FALSE;
+    auto* descriptor = static_cast<STORAGE_DEVICE_DESCRIPTOR*>(out);
+    descriptor->BusType = chosenBus;
+    *returned = sizeof(STORAGE_DEVICE_DESCRIPTOR);
+    return TRUE;
+}
+
+}  // namespace
+
+TEST(RestartDeletion, TheVolumeThePathLiesOnDecidesNotItsFirstLetter)
+{
+    RuntimeApi api;
+    api.GetVersion = XpVersion;
+    api.QueryDosDeviceW = ChosenDosDevice;
+    api.MoveFileExW = RecordRegistration;
+    api.GetVolumePathNameW = ChosenVolumePath;
+    api.GetDriveTypeA = ChosenTypeOfRoot;
+    api.GetVolumeInformationW = ChosenFlags;
+    api.DeviceIoControl = ChosenBus;
+    api.CreateFileW = AnyVolume;
+    const struct {
+        const char* what;
+        const wchar_t* path;
+        UINT type;
+        bool readOnly;
+        STORAGE_BUS_TYPE bus;
+        bool registered;
+    } cases[] = {
+        {"a fixed disk", L"C:\\worm.exe", DRIVE_FIXED, false, BusTypeAta, true},
+        {"a CD mounted in a folder of a fixed disk", L"C:\\Mnt\\cd\\worm.exe", DRIVE_FIXED, false, BusTypeAta, false},
+        {"a read-only fixed volume", L"C:\\worm.exe", DRIVE_FIXED, true, BusTypeAta, false},
+        {"a removable disk", L"C:\\worm.exe", DRIVE_REMOVABLE, false, BusTypeScsi, false},
+        {"a fixed disk on USB", L"C:\\worm.exe", DRIVE_FIXED, false, BusTypeUsb, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        chosenType = c.type;
+        readOnlyVolume = c.readOnly;
+        chosenBus = c.bus;
+        lastRegistered.clear();
+        EXPECT_EQ(ScheduleDeletionAtRestart(api, c.path, INVALID_HANDLE_VALUE, true), c.registered);
+        EXPECT_EQ(lastRegistered.empty(), !c.registered);
+    }
 }
