@@ -55,32 +55,61 @@ const wchar_t* PlainPath(const wchar_t* path)
     return extended && IsDrivePath(path + ExtendedPrefixLength) ? path + ExtendedPrefixLength : path;
 }
 
+namespace {
+
+// The open with access, asked first with WRITE_DAC too where aclRight is;
+// that alone refused, without it.
+bool OpenWith(const RuntimeApi& api, const WString& path, DWORD access, DWORD aclRight, ExaminedFile& file)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS;
+    file.aclWritable = false;
+    if (aclRight) {
+        file.handle.Reset(api.CreateFileW(path.c_str(), access | aclRight, share, nullptr, OPEN_EXISTING, flags,
+                                          nullptr));
+        if (file.handle) {
+            file.aclWritable = true;
+            return true;
+        }
+        if (GetLastError() != ERROR_ACCESS_DENIED)
+            return false;
+    }
+    file.handle.Reset(api.CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    return file.handle.IsValid();
+}
+
+}  // namespace
+
 ExaminedFile OpenForExamination(const RuntimeApi& api, const wchar_t* path)
 {
     ExaminedFile file;
-    DWORD flags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
+    const DWORD version = api.GetVersion();
     // The Windows 95 family rejects FILE_SHARE_DELETE as an invalid parameter.
-    if (OsFamilyFromVersion(api.GetVersion()) == Win9x) {
+    if (OsFamilyFromVersion(version) == Win9x) {
         file.handle.Reset(CreateFileA(AnsiFromWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, flags, nullptr));
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN,
+                                      nullptr));
         if (!file.handle)
             file.refusal = GetLastError();
         return file;
     }
-    flags |= FILE_FLAG_BACKUP_SEMANTICS;
     const WString extended = ExtendedPath(path);
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    file.handle.Reset(api.CreateFileW(extended.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, share,
-                                      nullptr, OPEN_EXISTING, flags, nullptr));
-    if (file.handle) {
+    const DWORD aclRight = VersionNumber(version) < 600 ? WRITE_DAC : 0;
+    if (OpenWith(api, extended, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, aclRight, file)) {
         file.removable = true;
+        file.attributesWritable = true;
         return file;
     }
     file.refusal = GetLastError();
     if (file.refusal == ERROR_FILE_NOT_FOUND || file.refusal == ERROR_PATH_NOT_FOUND)
         return file;
-    file.handle.Reset(api.CreateFileW(extended.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr));
-    if (!file.handle)
+    // The attributes and the ACL take no part in sharing.
+    if (file.refusal == ERROR_SHARING_VIOLATION &&
+        OpenWith(api, extended, GENERIC_READ | FILE_WRITE_ATTRIBUTES, aclRight, file)) {
+        file.attributesWritable = true;
+        return file;
+    }
+    if (!OpenWith(api, extended, GENERIC_READ, 0, file))
         file.refusal = GetLastError();
     return file;
 }
@@ -108,14 +137,22 @@ LONG RemoveThroughHandle(const RuntimeApi& api, HANDLE file)
 {
     if (!api.NtSetInformationFile)
         return StatusNotResolved;
-    NativeIoStatus status = {};
     // A read-only file refuses its deletion; the result shows in the next call.
-    BasicInformation basic = {};
-    basic.attributes = FILE_ATTRIBUTE_NORMAL;
-    api.NtSetInformationFile(file, &status, &basic, sizeof basic, FileBasicInformationClass);
+    ResetAttributesThroughHandle(api, file);
+    NativeIoStatus status = {};
     DispositionInformation disposition = {TRUE};
     return api.NtSetInformationFile(file, &status, &disposition, sizeof disposition,
                                     FileDispositionInformationClass);
+}
+
+void ResetAttributesThroughHandle(const RuntimeApi& api, HANDLE file)
+{
+    if (!api.NtSetInformationFile)
+        return;
+    NativeIoStatus status = {};
+    BasicInformation basic = {};
+    basic.attributes = FILE_ATTRIBUTE_NORMAL;
+    api.NtSetInformationFile(file, &status, &basic, sizeof basic, FileBasicInformationClass);
 }
 
 void ResetAttributes(const wchar_t* path)

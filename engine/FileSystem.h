@@ -29,6 +29,12 @@ struct ExaminedFile {
     FileHandle handle;
     // DELETE and FILE_WRITE_ATTRIBUTES were granted with the read access.
     bool removable = false;
+    // FILE_WRITE_ATTRIBUTES was: a read-only attribute, which the deletion
+    // at the restart does not clear, can be cleared through the handle.
+    bool attributesWritable = false;
+    // WRITE_DAC was, which NT 4.0, 2000 and XP ask for: their deletion at
+    // the restart needs the file's ACL to let SYSTEM delete it.
+    bool aclWritable = false;
     // The error of the open that failed: the whole open when there is no
     // handle, else the one that asked for the right to remove.
     DWORD refusal = NO_ERROR;
@@ -37,7 +43,9 @@ struct ExaminedFile {
 // Opens a file for a sequential, unbuffered read, sharing it with every
 // other user the family allows. On the NT family it asks for the rights to
 // remove the file too, with backup semantics, which the backup and restore
-// privileges let past any ACL; where that is refused, for reading alone.
+// privileges let past any ACL; where another program's sharing refuses
+// that, for reading and the attributes; else for reading alone. NT 4.0 to
+// XP ask for WRITE_DAC besides, where it is granted.
 // No FILE_FLAG_OPEN_REPARSE_POINT: a compressed, deduplicated or cloud file
 // is read through its file system's filter.
 ExaminedFile OpenForExamination(const RuntimeApi& api, const wchar_t* path);
@@ -46,6 +54,8 @@ ExaminedFile OpenForExamination(const RuntimeApi& api, const wchar_t* path);
 // cleared, then the deletion that takes place when the last handle closes.
 // The native status of the deletion; negative on failure.
 LONG RemoveThroughHandle(const RuntimeApi& api, HANDLE file);
+// Read-only, hidden and system cleared through the handle.
+void ResetAttributesThroughHandle(const RuntimeApi& api, HANDLE file);
 constexpr LONG StatusNotResolved = static_cast<LONG>(0xC0000002);  // STATUS_NOT_IMPLEMENTED
 constexpr LONG StatusAccessDenied = static_cast<LONG>(0xC0000022);
 constexpr LONG StatusCannotDelete = static_cast<LONG>(0xC0000121);

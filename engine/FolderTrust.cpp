@@ -222,3 +222,12 @@ void OwnFolderSecurity(bool withOwner, bool protect, BYTE (&sd)[OwnFolderSecurit
     addAce(AdministratorsSid, sizeof AdministratorsSid);
     addAce(SystemSid, sizeof SystemSid);
 }
+
+bool HandToAdministratorsAndSystem(const RuntimeApi& api, HANDLE file)
+{
+    if (!api.NtSetSecurityObject)
+        return false;
+    BYTE security[OwnFolderSecuritySize];
+    OwnFolderSecurity(false, VersionNumber(api.GetVersion()) >= 500, security);
+    return api.NtSetSecurityObject(file, DACL_SECURITY_INFORMATION, security) >= 0;
+}

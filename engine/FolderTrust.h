@@ -36,3 +36,7 @@ WString VolumeRootOf(const RuntimeApi& api, const wchar_t* path);
 // on NT 4.0, which knows no such flag).
 constexpr size_t OwnFolderSecuritySize = 88;
 void OwnFolderSecurity(bool withOwner, bool protect, BYTE (&sd)[OwnFolderSecuritySize]);
+
+// Gives the open file (opened with WRITE_DAC) that ACL, without an owner:
+// Administrators and SYSTEM may delete it, whatever its own ACL denied.
+bool HandToAdministratorsAndSystem(const RuntimeApi& api, HANDLE file);

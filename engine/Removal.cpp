@@ -4,6 +4,7 @@
 // not reported twice.
 #include "Removal.h"
 
+#include "FolderTrust.h"
 #include "Privileges.h"
 #include "Quarantine.h"
 #include "RestartDeletion.h"
@@ -143,6 +144,9 @@ ScanOutcome Removal::Remediate(const wchar_t* path, ExaminedFile& file)
         denied = status == StatusAccessDenied || status == StatusCannotDelete;
     } else {
         denied = file.refusal == ERROR_ACCESS_DENIED;
+        // The deletion at the restart does not clear it either.
+        if (file.attributesWritable)
+            ResetAttributesThroughHandle(api_, file.handle.Get());
     }
     const HANDLE examined = file.handle.IsValid() ? file.handle.Get() : INVALID_HANDLE_VALUE;
     if (OsFamilyFromVersion(api_.GetVersion()) == Win9x) {
@@ -152,7 +156,10 @@ ScanOutcome Removal::Remediate(const wchar_t* path, ExaminedFile& file)
         // Moved out of any folder a user could swap for a link, the copy
         // waits in the program's own; where it cannot be moved, only a path
         // no user can change is registered. Either way the row keeps the
-        // path it was found at.
+        // path it was found at. NT 4.0 to XP delete it then as SYSTEM, by
+        // its own ACL, which a worm may have made deny that.
+        if (file.aclWritable)
+            HandToAdministratorsAndSystem(api_, examined);
         WString moved;
         if (file.removable && MoveIntoOwnFolder(api_, path, examined, moved)) {
             // The disk pass may meet it there: the same file, handled.

@@ -92,6 +92,7 @@ void ResolveLoadedNtdllFunctions(RuntimeApi& api)
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     api.NtSetInformationFile = ResolveFunction<NtSetInformationFileFn>(ntdll, "NtSetInformationFile");
     api.NtQuerySecurityObject = ResolveFunction<NtQuerySecurityObjectFn>(ntdll, "NtQuerySecurityObject");
+    api.NtSetSecurityObject = ResolveFunction<NtSetSecurityObjectFn>(ntdll, "NtSetSecurityObject");
 }
 
 void ResolveTokenFunctions(RuntimeApi& api)

@@ -41,6 +41,7 @@ using NtSetInformationFileFn = LONG(WINAPI*)(HANDLE file, NativeIoStatus* status
                                              ULONG infoClass);
 using NtQuerySecurityObjectFn = LONG(WINAPI*)(HANDLE object, ULONG parts, PVOID descriptor, ULONG length,
                                               PULONG needed);
+using NtSetSecurityObjectFn = LONG(WINAPI*)(HANDLE object, ULONG parts, PVOID descriptor);
 
 using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                                             DWORD bytes, PDWORD returned);
@@ -129,11 +130,14 @@ struct RuntimeApi {
 
     // From "NTDll.dll". The file information call removes an examined file
     // through the handle it was examined by, or moves it into the program's
-    // own folder; the security query reads a folder's owner and ACL. Wine
-    // makes the user every file's owner: any other can only be faked.
+    // own folder; the security query reads a folder's owner and ACL, and
+    // the security call gives a copy waiting for the restart an ACL that
+    // lets SYSTEM delete it. Wine makes the user every file's owner and
+    // keeps no ACL from refusing: any other can only be faked.
     NtQuerySystemInformationFn NtQuerySystemInformation = nullptr;
     NtSetInformationFileFn NtSetInformationFile = nullptr;
     NtQuerySecurityObjectFn NtQuerySecurityObject = nullptr;
+    NtSetSecurityObjectFn NtSetSecurityObject = nullptr;
 
     // File-system redirection of a 32-bit process on 64-bit Windows; absent
     // before Windows XP x64.

@@ -1819,9 +1819,43 @@ LONG WINAPI OwnedByUsers(HANDLE object, ULONG parts, PVOID descriptor, ULONG len
     return status;
 }
 
+// The files whose ACL was handed to Administrators and SYSTEM, by identity,
+// and the registrations of a file not handed first.
+std::vector<std::pair<DWORD, DWORD>> handed;
+size_t registeredUnhanded = 0;
+
+std::pair<DWORD, DWORD> IdentityOf(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    ::GetFileInformationByHandle(file, &info);
+    return {info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+LONG WINAPI RecordHanding(HANDLE object, ULONG parts, PVOID)
+{
+    if (parts == DACL_SECURITY_INFORMATION)
+        handed.push_back(IdentityOf(object));
+    return 0;
+}
+
+BOOL WINAPI RecordRegistrationOfHanded(LPCWSTR path, LPCWSTR replacement, DWORD flags)
+{
+    HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (std::find(handed.begin(), handed.end(), IdentityOf(file)) == handed.end())
+        ++registeredUnhanded;
+    CloseHandle(file);
+    return RecordRestartDeletion(path, replacement, flags);
+}
+
 void OwnFolderAsChosen(RuntimeApi& api)
 {
     api.MoveFileExW = RecordRestartDeletion;
+    if (systemVersion != 0) {
+        api.GetVersion = ChosenVersion;
+        api.NtSetSecurityObject = RecordHanding;
+        api.MoveFileExW = RecordRegistrationOfHanded;
+    }
     api.GetFileInformationByHandle = OwnFolderInformation;
     api.GetVolumeInformationW = ChosenVolume;
     if (ownFolderState != OwnFolder::UsersOwn) {
@@ -1842,12 +1876,18 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
         bool fat;
         bool moduleMoved;      // registered in the program's own folder
         bool registeredByPath;  // both copies registered where they were found
+        DWORD version;          // 0: as Wine reports it
     } cases[] = {
-        {"the program's own folder", OwnFolder::Trusted, false, true, false},
-        {"a folder of that name that the user owns", OwnFolder::UsersOwn, false, false, false},
-        {"a link of that name", OwnFolder::ReparsePoint, false, false, false},
-        {"a folder of that name owned by Users", OwnFolder::UsersGroup, false, false, false},
-        {"a FAT volume, which holds no links", OwnFolder::UsersOwn, true, false, true},
+        {"the program's own folder", OwnFolder::Trusted, false, true, false, 0},
+        {"a folder of that name that the user owns", OwnFolder::UsersOwn, false, false, false, 0},
+        {"a link of that name", OwnFolder::ReparsePoint, false, false, false, 0},
+        {"a folder of that name owned by Users", OwnFolder::UsersGroup, false, false, false, 0},
+        {"a FAT volume, which holds no links", OwnFolder::UsersOwn, true, false, true, 0},
+        // Its deletion at the restart runs as SYSTEM through the file's
+        // own ACL, which a worm may make deny it.
+        {"XP: each copy's ACL handed to Administrators and SYSTEM first", OwnFolder::Trusted, false, true, false,
+         0x0A280105},
+        {"XP on FAT", OwnFolder::UsersOwn, true, false, true, 0x0A280105},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1861,13 +1901,18 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
         const std::string module = tree.WriteFile("loaded\\module.dll", dll);
         const HMODULE loaded = LoadLibraryA(module.c_str());
         ASSERT_NE(loaded, nullptr);
+        // Read-only, which the deletion at the restart would not clear.
         const std::string held = tree.WriteFile("held\\held.exe", infection.bytes);
+        SetFileAttributesA(held.c_str(), FILE_ATTRIBUTE_READONLY);
         HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(holder, INVALID_HANDLE_VALUE);
 
         registered.clear();
+        handed.clear();
+        registeredUnhanded = 0;
         ownFolderState = c.folder;
         fatVolume = c.fat;
+        systemVersion = c.version;
         ScanReport report;
         {
             const ApiOverride chosen(OwnFolderAsChosen);
@@ -1879,6 +1924,8 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
             EXPECT_EQ(walker.deleted, 0u);
         }
         CloseHandle(holder);
+        EXPECT_EQ(GetFileAttributesA(held.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+        EXPECT_EQ(registeredUnhanded, 0u);
         ASSERT_EQ(report.rows.size(), 2u);
         std::wstring moduleOutcome, heldOutcome;
         for (const auto& row : report.rows) {
@@ -1910,6 +1957,7 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
     }
     ownFolderState = OwnFolder::Trusted;
     fatVolume = false;
+    systemVersion = 0;
 }
 
 // The first half of a real restart under Wine, which tests/host/check_restart.py
