@@ -11,6 +11,7 @@
 #include <winioctl.h>
 
 #include <cstddef>
+#include <cstring>
 
 // The bus type sits at the same place in the 32-bit and the 64-bit layout.
 static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28, "descriptor layout");
@@ -87,24 +88,39 @@ private:
     HKEY key_ = nullptr;
 };
 
+// Where a user's mappings lie: root\prefix<letter>.
+struct MappingsKey {
+    HKEY root = nullptr;
+    WString prefix;
+};
+
 // The share the user mapped at the letter, \\server\share, as the user's
-// profile keeps it; empty when there is none.
-WString MappedShare(const RuntimeApi& api, char letter)
+// profile keeps it; empty when there is none. unread: there may be one,
+// but it could not be read.
+WString MappedShare(const RuntimeApi& api, const MappingsKey& mappings, char letter, bool& unread)
 {
+    unread = false;
     if (!api.RegOpenKeyExW || !api.RegQueryValueExW || !api.RegCloseKey)
         return WString();
-    const wchar_t subKey[] = {L'N', L'e', L't', L'w', L'o', L'r', L'k', L'\\', static_cast<wchar_t>(letter), L'\0'};
-    RegistryKey key(api);
-    if (api.RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
+    const WString subKey = mappings.prefix + static_cast<wchar_t>(letter);
+    if (subKey.failed())
         return WString();
+    RegistryKey key(api);
+    const LONG opened = api.RegOpenKeyExW(mappings.root, subKey.c_str(), 0, KEY_QUERY_VALUE, key.Receive());
+    if (opened != ERROR_SUCCESS) {
+        unread = opened != ERROR_FILE_NOT_FOUND;
+        return WString();
+    }
     constexpr DWORD Room = 1024;
     wchar_t remote[Room] = {};
     DWORD type = 0;
     DWORD bytes = (Room - 1) * sizeof(wchar_t);
-    if (api.RegQueryValueExW(key.Get(), L"RemotePath", nullptr, &type, reinterpret_cast<BYTE*>(remote), &bytes) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
+    const LONG read =
+        api.RegQueryValueExW(key.Get(), L"RemotePath", nullptr, &type, reinterpret_cast<BYTE*>(remote), &bytes);
+    if (read != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        unread = read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND;
         return WString();
+    }
     remote[bytes / sizeof(wchar_t) < Room ? bytes / sizeof(wchar_t) : Room - 1] = L'\0';
     WString share = remote;
     while (share.size() > 2 && share.back() == L'\\')
@@ -173,6 +189,85 @@ bool ElevatedWithSplitToken(const RuntimeApi& api)
            type == TokenElevationTypeFull;
 }
 
+// The user SID of a process's token, as long as a SID can be.
+constexpr size_t MaxSidBytes = 68;
+bool TokenUserSid(const RuntimeApi& api, HANDLE process, BYTE (&sid)[MaxSidBytes])
+{
+    HANDLE rawToken = nullptr;
+    if (!api.GetTokenInformation || !api.OpenProcessToken(process, TOKEN_QUERY, &rawToken))
+        return false;
+    KernelHandle token(rawToken);
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + MaxSidBytes];
+    } answer = {};
+    DWORD bytes = 0;
+    if (!api.GetTokenInformation(token.Get(), TokenUser, &answer, sizeof answer, &bytes))
+        return false;
+    const BYTE* found = static_cast<const BYTE*>(answer.user.User.Sid);
+    const BYTE* end = answer.bytes + sizeof answer;
+    if (found < answer.bytes || found + 8 > end || found[1] > 15 || found + 8 + 4 * found[1] > end)
+        return false;
+    std::memcpy(sid, found, 8 + 4 * found[1]);
+    return true;
+}
+
+void AppendDecimal(WString& text, ULONGLONG value)
+{
+    wchar_t digits[24];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0)
+        text += digits[--count];
+}
+
+// S-1-5-21-..., as HKEY_USERS names the hive of a signed-in user.
+WString SidText(const BYTE* sid)
+{
+    WString text = L"S-";
+    AppendDecimal(text, sid[0]);
+    text += L'-';
+    ULONGLONG authority = 0;
+    for (int i = 2; i < 8; ++i)
+        authority = authority << 8 | sid[i];
+    AppendDecimal(text, authority);
+    for (BYTE i = 0; i < sid[1]; ++i) {
+        DWORD part;
+        std::memcpy(&part, sid + 8 + 4 * i, sizeof part);
+        text += L'-';
+        AppendDecimal(text, part);
+    }
+    return text;
+}
+
+// Where the scan runs as another user than the one signed in (an
+// administrator's name and password given to "Run as administrator", or
+// the built-in Administrator), the signed-in user's hive: that of the
+// owner of the shell's process.
+bool SignedInUserIsAnother(const RuntimeApi& api, WString& hive)
+{
+    if (!api.GetShellWindow)
+        return false;
+    const HWND shell = api.GetShellWindow();
+    DWORD processId = 0;
+    if (!shell || !GetWindowThreadProcessId(shell, &processId) || processId == 0)
+        return false;
+    // Vista and later grant the lesser right where the other is refused.
+    const DWORD access = HasElevation(api.GetVersion()) ? PROCESS_QUERY_LIMITED_INFORMATION
+                                                        : PROCESS_QUERY_INFORMATION;
+    KernelHandle process(api.OpenProcess(access, FALSE, processId));
+    BYTE signedIn[MaxSidBytes] = {};
+    BYTE own[MaxSidBytes] = {};
+    if (!process || !TokenUserSid(api, process.Get(), signedIn) || !TokenUserSid(api, GetCurrentProcess(), own) ||
+        std::memcmp(signedIn, own, 8 + 4 * signedIn[1]) == 0)
+        return false;
+    hive = SidText(signedIn);
+    return !hive.failed();
+}
+
 }  // namespace
 
 void DriveList::ListShares(char firstDrive, char lastDrive)
@@ -183,24 +278,39 @@ void DriveList::ListShares(char firstDrive, char lastDrive)
         share = WString();
     for (bool& seen : visible_)
         seen = false;
-    // Elevated with a split token, the user's mapped drives are reached
-    // through their shares, each once; a share that a letter this process
-    // sees leads to is walked at that letter. Where such a letter is a
-    // network drive, the system says which share; it may be in every
-    // session and not in the user's profile at all.
-    if (ElevatedWithSplitToken(api_)) {
-        for (char letter = firstDrive; letter <= lastDrive; ++letter) {
-            const char root[4] = {letter, ':', '\\', '\0'};
-            const UINT type = api_.GetDriveTypeA(root);
-            visible_[letter - 'A'] = type != DRIVE_NO_ROOT_DIR;
-            WString seen = type == DRIVE_REMOTE ? SeenShare(api_, letter) : WString();
-            shares_[letter - 'A'] = seen.empty() ? MappedShare(api_, letter) : seen;
-        }
+    for (bool& unread : unread_)
+        unread = false;
+    // Elevated with a split token, or run as another user, the signed-in
+    // user's mapped drives are reached through their shares, each once; a
+    // share that a letter this process sees leads to is walked at that
+    // letter. Where such a letter is a network drive, the system says which
+    // share; it may be in every session and not in the user's profile at all.
+    MappingsKey mappings;
+    WString hive;
+    if (OsFamilyFromVersion(api_.GetVersion()) == Win9x)
+        return;
+    if (SignedInUserIsAnother(api_, hive)) {
+        mappings.root = HKEY_USERS;
+        mappings.prefix = hive + L"\\Network\\";
+    } else if (ElevatedWithSplitToken(api_)) {
+        mappings.root = HKEY_CURRENT_USER;
+        mappings.prefix = L"Network\\";
+    } else {
+        return;
+    }
+    for (char letter = firstDrive; letter <= lastDrive; ++letter) {
+        const char root[4] = {letter, ':', '\\', '\0'};
+        const UINT type = api_.GetDriveTypeA(root);
+        visible_[letter - 'A'] = type != DRIVE_NO_ROOT_DIR;
+        WString seen = type == DRIVE_REMOTE ? SeenShare(api_, letter) : WString();
+        shares_[letter - 'A'] = seen.empty() ? MappedShare(api_, mappings, letter, unread_[letter - 'A']) : seen;
     }
 }
 
 DriveRoot DriveList::RootAt(char letter) const
 {
+    if (unread_[letter - 'A'] && !visible_[letter - 'A'])
+        return {DriveRoot::Unread, nullptr};
     if (shares_[letter - 'A'].empty() || visible_[letter - 'A'])
         return {DriveRoot::Letter, nullptr};
     const WString& share = shares_[letter - 'A'];

@@ -13,7 +13,8 @@ bool IsUsbVolume(char letter);
 
 // What a drive letter leads the disk pass to.
 struct DriveRoot {
-    enum Kind { Letter, Share, Nothing } kind;
+    // Unread: a mapping of the signed-in user's that could not be read.
+    enum Kind { Letter, Share, Nothing, Unread } kind;
     // The share, \\server\share, where kind is Share.
     const WString* share;
 };
@@ -26,7 +27,8 @@ public:
     DriveList& operator=(const DriveList&) = delete;
 
     // Learns, for the letters of the pass, which are mapped drives that
-    // this process cannot see, and their shares.
+    // this process cannot see, and their shares: the signed-in user's,
+    // where the scan runs elevated or as another user.
     void ListShares(char firstDrive, char lastDrive);
     // The root at the letter: the letter itself, or the share of a mapped
     // drive the process cannot see, or nothing where an earlier or visible
@@ -43,6 +45,7 @@ private:
     char lastDrive_ = 'Z';
     WString shares_[26];
     bool visible_[26] = {};
+    bool unread_[26] = {};
     // Volume names, \\?\Volume{...}\, each ended by a line feed: those at
     // the pass's drive letters, and those walked where they are mounted.
     static constexpr DWORD MaxVolumeName = 50;

@@ -171,6 +171,8 @@ void MemAndFileWalker::ScanDrives()
         } else if (root.kind == DriveRoot::Letter) {
             const wchar_t drive[3] = {static_cast<wchar_t>(letter), L':', L'\0'};
             ScanDirectory(drive);
+        } else if (root.kind == DriveRoot::Unread) {
+            unreachableShares_ += letter;
         }
     }
 }

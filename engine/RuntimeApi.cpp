@@ -102,6 +102,7 @@ void ResolveTokenFunctions(RuntimeApi& api)
     api.RegOpenKeyExW = ResolveFunction<RegOpenKeyExWFn>(advapi32, "RegOpenKeyExW");
     api.RegQueryValueExW = ResolveFunction<RegQueryValueExWFn>(advapi32, "RegQueryValueExW");
     api.RegCloseKey = ResolveFunction<RegCloseKeyFn>(advapi32, "RegCloseKey");
+    api.GetShellWindow = ResolveFunction<GetShellWindowFn>(GetModuleHandleA("user32.dll"), "GetShellWindow");
 }
 
 RuntimeApi OrdinaryApi()

@@ -46,6 +46,9 @@ using NtSetSecurityObjectFn = LONG(WINAPI*)(HANDLE object, ULONG parts, PVOID de
 using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                                             DWORD bytes, PDWORD returned);
 
+using GetShellWindowFn = HWND(WINAPI*)(void);
+using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE process, DWORD access, PHANDLE token);
+
 using RegOpenKeyExWFn = LONG(WINAPI*)(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
 using RegQueryValueExWFn = LONG(WINAPI*)(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                          LPDWORD bytes);
@@ -176,6 +179,9 @@ struct RuntimeApi {
     RegOpenKeyExWFn RegOpenKeyExW = nullptr;
     RegQueryValueExWFn RegQueryValueExW = nullptr;
     RegCloseKeyFn RegCloseKey = nullptr;
+    // The window of the signed-in user's shell, whose owner's mappings a
+    // scan run as another user reads; Windows 2000 and later.
+    GetShellWindowFn GetShellWindow = nullptr;
 
     // The disk walk's directory search, ordinary imports kept here so that a
     // test can stand in for them: Wine gives no file a reparse tag, no file
@@ -197,6 +203,8 @@ struct RuntimeApi {
     // file's owner could, so an ACL's refusal can only be faked.
     CreateFileWFn CreateFileW = ::CreateFileW;
     OpenProcessFn OpenProcess = ::OpenProcess;
+    // Wine runs every process as one user: another can only be faked.
+    OpenProcessTokenFn OpenProcessToken = ::OpenProcessToken;
     MoveFileExWFn MoveFileExW = ::MoveFileExW;
     GetDriveTypeAFn GetDriveTypeA = ::GetDriveTypeA;
     GetWindowsDirectoryAFn GetWindowsDirectoryA = ::GetWindowsDirectoryA;

@@ -293,10 +293,15 @@ TEST(DriveWalk, AVolumeMountedInAFolderIsWalkedThereOnceUnlessALetterLeadsToIt)
 
 namespace {
 
-// The drives the user mapped, as the profile keeps them, and a token that
-// is elevated with a split token or limited.
+// The drives the signed-in user mapped, as the profile keeps them, and the
+// scan's token: elevated with a split token, limited, or another user's.
 struct Mappings {
     TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeFull;
+    const wchar_t* hive = nullptr;  // the user's under HKEY_USERS; null: HKEY_CURRENT_USER
+    bool readable = true;
+    DWORD ownRid = 1001;  // the signed-in user's, 1001, or another's
+    HWND shell = nullptr;
+    HANDLE shellToken = nullptr;  // the token last opened, where the shell's
     int opened = 0;
     int closed = 0;
     std::vector<std::wstring> listed;  // the patterns of every listing
@@ -339,8 +344,37 @@ DWORD WINAPI DeviceOfChoice(LPCWSTR device, LPWSTR target, DWORD size)
     return sizeof G / sizeof G[0] + 1;
 }
 
-BOOL WINAPI TokenOfChoice(HANDLE, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD bytes, PDWORD returned)
+HWND WINAPI ShellOfChoice()
 {
+    return mappings.shell;
+}
+
+BOOL WINAPI OpenTokenNoting(HANDLE process, DWORD access, PHANDLE token)
+{
+    const BOOL opened = ::OpenProcessToken(process, access, token);
+    mappings.shellToken = opened && process != GetCurrentProcess() ? *token : nullptr;
+    return opened;
+}
+
+BOOL WINAPI TokenOfChoice(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD bytes,
+                          PDWORD returned)
+{
+    if (infoClass == TokenUser) {
+        // S-1-5-21-1-2-3-rid: the signed-in user's is 1001.
+        const DWORD rid = token == mappings.shellToken ? 1001 : mappings.ownRid;
+        const BYTE sid[28] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0,
+                              BYTE(rid), BYTE(rid >> 8), 0, 0};
+        if (bytes < sizeof(TOKEN_USER) + sizeof sid) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        auto* user = static_cast<TOKEN_USER*>(info);
+        std::memcpy(user + 1, sid, sizeof sid);
+        user->User.Sid = user + 1;
+        user->User.Attributes = 0;
+        *returned = sizeof(TOKEN_USER) + sizeof sid;
+        return TRUE;
+    }
     if (infoClass != TokenElevationType || bytes < sizeof(TOKEN_ELEVATION_TYPE)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -353,11 +387,14 @@ BOOL WINAPI TokenOfChoice(HANDLE, TOKEN_INFORMATION_CLASS infoClass, LPVOID info
 LONG WINAPI OpenMapping(HKEY root, LPCWSTR subKey, DWORD, REGSAM, PHKEY result)
 {
     const std::wstring name = subKey;
-    if (root != HKEY_CURRENT_USER || name.size() != 9 || name.compare(0, 8, L"Network\\") != 0 ||
-        !RemotePathOf(name[8]))
+    const std::wstring prefix = mappings.hive ? mappings.hive + std::wstring(L"\\Network\\") : L"Network\\";
+    if (root != (mappings.hive ? HKEY_USERS : HKEY_CURRENT_USER) || name.size() != prefix.size() + 1 ||
+        name.compare(0, prefix.size(), prefix) != 0 || !RemotePathOf(name.back()))
         return ERROR_FILE_NOT_FOUND;
+    if (!mappings.readable)
+        return ERROR_ACCESS_DENIED;
     ++mappings.opened;
-    *result = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1000 + name[8]));
+    *result = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1000 + name.back()));
     return ERROR_SUCCESS;
 }
 
@@ -418,6 +455,8 @@ HANDLE WINAPI ListSharesBasic(LPCWSTR pattern, FINDEX_INFO_LEVELS, LPVOID entry,
 void MappedDrives(RuntimeApi& api)
 {
     api.GetTokenInformation = TokenOfChoice;
+    api.GetShellWindow = ShellOfChoice;
+    api.OpenProcessToken = OpenTokenNoting;
     api.RegOpenKeyExW = OpenMapping;
     api.RegQueryValueExW = ReadMapping;
     api.RegCloseKey = CloseMapping;
@@ -430,14 +469,35 @@ void MappedDrives(RuntimeApi& api)
 
 }  // namespace
 
-TEST(DriveWalk, ElevatedWithASplitTokenTheMappedDrivesAreWalkedThroughTheirShares)
+TEST(DriveWalk, ElevatedOrRunAsAnotherUserTheSignedInUsersMappedDrivesAreWalkedThroughTheirShares)
 {
     TempTree folder;
-    for (const bool elevated : {true, false}) {
-        SCOPED_TRACE(elevated ? "elevated" : "limited");
+    // A window of this process stands for the shell's.
+    const HWND shell = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(shell, nullptr);
+    const wchar_t* const signedIn = L"S-1-5-21-1-2-3-1001";
+    const struct {
+        const char* what;
+        TOKEN_ELEVATION_TYPE elevation;
+        DWORD ownRid;
+        bool readable;
+        bool walked;  // the user's shares
+    } cases[] = {
+        {"elevated with a split token", TokenElevationTypeFull, 1001, true, true},
+        {"limited", TokenElevationTypeLimited, 1001, true, false},
+        {"elevated by another administrator's name", TokenElevationTypeFull, 1002, true, true},
+        {"the built-in Administrator", TokenElevationTypeDefault, 500, true, true},
+        {"another user, who cannot read the user's hive", TokenElevationTypeFull, 1002, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         mappings = Mappings();
         mappings.empty = folder.Root();
-        mappings.elevation = elevated ? TokenElevationTypeFull : TokenElevationTypeLimited;
+        mappings.elevation = c.elevation;
+        mappings.ownRid = c.ownRid;
+        mappings.hive = c.ownRid == 1001 ? nullptr : signedIn;
+        mappings.readable = c.readable;
+        mappings.shell = shell;
         const ApiOverride fake(MappedDrives);
         ScanHost host;
         host.Context().language = LanguageEnglish;
@@ -450,10 +510,17 @@ TEST(DriveWalk, ElevatedWithASplitTokenTheMappedDrivesAreWalkedThroughTheirShare
             if (pattern.compare(0, 8, L"\\\\?\\UNC\\") == 0)
                 shares.push_back(pattern);
         }
-        std::string summaryEnd;
-        const std::string line =
-            "Network drive O: could not be reached: scan it on the computer that holds the share.\n";
-        if (elevated) {
+        std::string lines;
+        // Each letter that could not be reached, or not read, is named.
+        for (const char letter : std::string(c.walked ? "O" : c.readable ? "" : "HMNOPQ")) {
+            lines += "Network drive ";
+            lines += letter;
+            lines += ": could not be reached: scan it on the computer that holds the share.\n";
+        }
+        const std::wstring summary = report.summaryText;
+        const size_t notes = summary.find(L"Network");
+        EXPECT_EQ(notes == std::wstring::npos ? L"" : summary.substr(notes), Widen(lines));
+        if (c.walked) {
             // H: leads where G: does, and is walked there alone; Q:'s empty
             // share was reached.
             EXPECT_EQ(walker.wideDiskPaths, (std::vector<std::wstring>{L"C:\\c.exe", L"G:\\g.exe",
@@ -461,14 +528,12 @@ TEST(DriveWalk, ElevatedWithASplitTokenTheMappedDrivesAreWalkedThroughTheirShare
             EXPECT_EQ(shares, (std::vector<std::wstring>{L"\\\\?\\UNC\\server\\share\\*", L"\\\\?\\UNC\\gone\\share\\*",
                                                          L"\\\\?\\UNC\\server\\empty\\*"}));
             EXPECT_EQ(mappings.opened, 7);
-            EXPECT_EQ(report.summaryText.substr(report.summaryText.size() - line.size()), Widen(line));
-            EXPECT_EQ(report.summaryText.find(L"Network"), report.summaryText.size() - line.size());
         } else {
             EXPECT_EQ(walker.wideDiskPaths, (std::vector<std::wstring>{L"C:\\c.exe", L"G:\\g.exe"}));
             EXPECT_TRUE(shares.empty());
             EXPECT_EQ(mappings.opened, 0);
-            EXPECT_EQ(report.summaryText.find(L"Network"), std::wstring::npos);
         }
         EXPECT_EQ(mappings.closed, mappings.opened);
     }
+    DestroyWindow(shell);
 }
