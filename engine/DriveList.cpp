@@ -249,11 +249,11 @@ WString SidText(const BYTE* sid)
 // owner of the shell's process.
 bool SignedInUserIsAnother(const RuntimeApi& api, WString& hive)
 {
-    if (!api.GetShellWindow)
+    if (!api.GetShellWindow || !api.GetWindowThreadProcessId)
         return false;
     const HWND shell = api.GetShellWindow();
     DWORD processId = 0;
-    if (!shell || !GetWindowThreadProcessId(shell, &processId) || processId == 0)
+    if (!shell || !api.GetWindowThreadProcessId(shell, &processId) || processId == 0)
         return false;
     // Vista and later grant the lesser right where the other is refused.
     const DWORD access = HasElevation(api.GetVersion()) ? PROCESS_QUERY_LIMITED_INFORMATION

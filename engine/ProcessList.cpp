@@ -194,12 +194,12 @@ HANDLE ProcessList::TimedModuleSnapshot(DWORD processId)
     return ::TimedModuleSnapshot(api.CreateToolhelp32Snapshot, processId, ModuleSnapshotLimitMs);
 }
 
-int ProcessList::TimedModule32Next(HANDLE snapshot, MODULEENTRY32* entry)
+int ProcessList::TimedModule32Next(SnapshotHandle& snapshot, MODULEENTRY32* entry)
 {
     return TimedModuleNext(api.Module32Next, snapshot, entry, ModuleNextLimitMs);
 }
 
-int ProcessList::TimedModule32Next(HANDLE snapshot, MODULEENTRY32W* entry)
+int ProcessList::TimedModule32Next(SnapshotHandle& snapshot, MODULEENTRY32W* entry)
 {
     return TimedModuleNext(api.Module32NextW, snapshot, entry, ModuleNextLimitMs);
 }
@@ -223,7 +223,7 @@ bool ProcessList::WalkModules(DWORD processId, ProcessRecord& record)
         do {
             if (entry.th32ProcessID == processId)
                 ++k;
-        } while (TimedModule32Next(snapshot.Get(), &entry));
+        } while (TimedModule32Next(snapshot, &entry));
     }
     if (k == 0)
         return true;
@@ -244,7 +244,7 @@ bool ProcessList::WalkModules(DWORD processId, ProcessRecord& record)
                 StoreModulePath(module, entry);
             }
             // Modules loaded since the counting walk are left out.
-        } while (filled < k && TimedModule32Next(snapshot.Get(), &entry));
+        } while (filled < k && TimedModule32Next(snapshot, &entry));
     }
     record.moduleCount = filled;
     return true;

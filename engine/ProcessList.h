@@ -55,8 +55,8 @@ public:
     HANDLE TimedModuleSnapshot(DWORD processId);
     // Module32Next, or Module32NextW for the wide entry, on a call thread
     // that is given up after ModuleNextLimitMs.
-    int TimedModule32Next(HANDLE snapshot, MODULEENTRY32* entry);
-    int TimedModule32Next(HANDLE snapshot, MODULEENTRY32W* entry);
+    int TimedModule32Next(SnapshotHandle& snapshot, MODULEENTRY32* entry);
+    int TimedModule32Next(SnapshotHandle& snapshot, MODULEENTRY32W* entry);
 
     static constexpr DWORD ModuleSnapshotLimitMs = 3000;
     static constexpr DWORD ModuleNextLimitMs = 5000;

@@ -102,7 +102,9 @@ void ResolveTokenFunctions(RuntimeApi& api)
     api.RegOpenKeyExW = ResolveFunction<RegOpenKeyExWFn>(advapi32, "RegOpenKeyExW");
     api.RegQueryValueExW = ResolveFunction<RegQueryValueExWFn>(advapi32, "RegQueryValueExW");
     api.RegCloseKey = ResolveFunction<RegCloseKeyFn>(advapi32, "RegCloseKey");
-    api.GetShellWindow = ResolveFunction<GetShellWindowFn>(GetModuleHandleA("user32.dll"), "GetShellWindow");
+    const HMODULE user32 = GetModuleHandleA("user32.dll");
+    api.GetShellWindow = ResolveFunction<GetShellWindowFn>(user32, "GetShellWindow");
+    api.GetWindowThreadProcessId = ResolveFunction<GetWindowThreadProcessIdFn>(user32, "GetWindowThreadProcessId");
 }
 
 RuntimeApi OrdinaryApi()

@@ -47,6 +47,7 @@ using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLAS
                                             DWORD bytes, PDWORD returned);
 
 using GetShellWindowFn = HWND(WINAPI*)(void);
+using GetWindowThreadProcessIdFn = DWORD(WINAPI*)(HWND window, LPDWORD processId);
 using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE process, DWORD access, PHANDLE token);
 
 using RegOpenKeyExWFn = LONG(WINAPI*)(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
@@ -180,8 +181,10 @@ struct RuntimeApi {
     RegQueryValueExWFn RegQueryValueExW = nullptr;
     RegCloseKeyFn RegCloseKey = nullptr;
     // The window of the signed-in user's shell, whose owner's mappings a
-    // scan run as another user reads; Windows 2000 and later.
+    // scan run as another user reads; Windows 2000 and later. The lists of
+    // older exports do not show the process query either.
     GetShellWindowFn GetShellWindow = nullptr;
+    GetWindowThreadProcessIdFn GetWindowThreadProcessId = nullptr;
 
     // The disk walk's directory search, ordinary imports kept here so that a
     // test can stand in for them: Wine gives no file a reparse tag, no file

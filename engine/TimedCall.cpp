@@ -99,6 +99,8 @@ template <class Entry>
 struct NextModuleCall final : CallBlock {
     BOOL(WINAPI* next)(HANDLE, Entry*) = nullptr;
     HANDLE snapshot = nullptr;
+    // The snapshot, once the call is given up.
+    SnapshotHandle kept;
     Entry entry = {};
     BOOL result = FALSE;
 
@@ -106,18 +108,29 @@ struct NextModuleCall final : CallBlock {
 };
 
 template <class Entry>
-int TimedNextModule(BOOL(WINAPI* next)(HANDLE, Entry*), HANDLE snapshot, Entry* entry, DWORD limitMs)
+int TimedNextModule(BOOL(WINAPI* next)(HANDLE, Entry*), SnapshotHandle& snapshot, Entry* entry, DWORD limitMs)
 {
     auto* call = new (NoThrow) NextModuleCall<Entry>;
     if (!call)
         return 0;
     call->next = next;
-    call->snapshot = snapshot;
+    call->snapshot = snapshot.Get();
     call->entry = *entry;
     int delivered = 0;
-    if (RunTimedCall(call, limitMs) && call->result) {
-        *entry = call->entry;
-        delivered = 1;
+    if (RunTimedCall(call, limitMs)) {
+        if (call->result) {
+            *entry = call->entry;
+            delivered = 1;
+        }
+    } else if (call->abandoned) {
+        // The call goes on with the snapshot's handle, and keeps it till it
+        // returns; the caller goes on with a copy, where one can be made.
+        HANDLE copy = INVALID_HANDLE_VALUE;
+        if (!DuplicateHandle(GetCurrentProcess(), snapshot.Get(), GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            copy = INVALID_HANDLE_VALUE;
+        call->kept.Reset(snapshot.Release());
+        snapshot.Reset(copy);
     }
     ReleaseCall(call);
     return delivered;
@@ -146,13 +159,13 @@ HANDLE TimedModuleSnapshot(CreateToolhelp32SnapshotFn create, DWORD processId, D
     return result;
 }
 
-int TimedModuleNext(BOOL(WINAPI* next)(HANDLE, MODULEENTRY32*), HANDLE snapshot, MODULEENTRY32* entry,
+int TimedModuleNext(BOOL(WINAPI* next)(HANDLE, MODULEENTRY32*), SnapshotHandle& snapshot, MODULEENTRY32* entry,
                     DWORD limitMs)
 {
     return TimedNextModule(next, snapshot, entry, limitMs);
 }
 
-int TimedModuleNext(BOOL(WINAPI* next)(HANDLE, MODULEENTRY32W*), HANDLE snapshot, MODULEENTRY32W* entry,
+int TimedModuleNext(BOOL(WINAPI* next)(HANDLE, MODULEENTRY32W*), SnapshotHandle& snapshot, MODULEENTRY32W* entry,
                     DWORD limitMs)
 {
     return TimedNextModule(next, snapshot, entry, limitMs);

@@ -2,6 +2,7 @@
 // each made on a thread of its own that is given up at its time limit.
 #pragma once
 
+#include "Handle.h"
 #include "RuntimeApi.h"
 
 #include <windows.h>
@@ -17,8 +18,11 @@ LONG TimedCallsRunning();
 HANDLE TimedModuleSnapshot(CreateToolhelp32SnapshotFn create, DWORD processId, DWORD limitMs);
 
 // next (Module32Next or Module32NextW) on the snapshot: 1 when it gave the
-// next entry within limitMs. entry is written only then.
-int TimedModuleNext(BOOL(WINAPI* next)(HANDLE, MODULEENTRY32*), HANDLE snapshot, MODULEENTRY32* entry,
+// next entry within limitMs. entry is written only then. A call given up
+// keeps the snapshot's handle open until it returns (closed earlier, the
+// value could come to name the next snapshot, which the call would then
+// step), and snapshot becomes a copy of it, or empty.
+int TimedModuleNext(BOOL(WINAPI* next)(HANDLE, MODULEENTRY32*), SnapshotHandle& snapshot, MODULEENTRY32* entry,
                     DWORD limitMs);
-int TimedModuleNext(BOOL(WINAPI* next)(HANDLE, MODULEENTRY32W*), HANDLE snapshot, MODULEENTRY32W* entry,
+int TimedModuleNext(BOOL(WINAPI* next)(HANDLE, MODULEENTRY32W*), SnapshotHandle& snapshot, MODULEENTRY32W* entry,
                     DWORD limitMs);

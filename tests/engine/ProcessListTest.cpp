@@ -157,6 +157,21 @@ void Hang(void* entry)
     WaitForSingleObject(fake->release, 30000);
 }
 
+// The snapshot a handle names, also through a copy of its handle.
+Snap& SnapOf(HANDLE handle)
+{
+    const auto found = fake->snaps.find(handle);
+    if (found != fake->snaps.end())
+        return found->second;
+    using CompareFn = BOOL(WINAPI*)(HANDLE, HANDLE);
+    static const auto compare = ResolveFunction<CompareFn>(GetModuleHandleA("kernelbase.dll"), "CompareObjectHandles");
+    for (auto& snap : fake->snaps) {
+        if (compare && compare(snap.first, handle))
+            return snap.second;
+    }
+    return fake->snaps.at(handle);
+}
+
 HANDLE WINAPI FakeCreateToolhelp32Snapshot(DWORD flags, DWORD processId)
 {
     Snap snap = {ProcessSnap, processId, 0, 0};
@@ -211,7 +226,7 @@ BOOL FillProcess(Snap& snap, PROCESSENTRY32* entry)
 
 BOOL WINAPI FakeProcess32First(HANDLE handle, PROCESSENTRY32* entry)
 {
-    Snap& snap = fake->snaps.at(handle);
+    Snap& snap = SnapOf(handle);
     if (entry->dwSize != sizeof(PROCESSENTRY32)) {
         ++fake->badSizes;
         return FALSE;
@@ -225,7 +240,7 @@ BOOL WINAPI FakeProcess32First(HANDLE handle, PROCESSENTRY32* entry)
 
 BOOL WINAPI FakeProcess32Next(HANDLE handle, PROCESSENTRY32* entry)
 {
-    Snap& snap = fake->snaps.at(handle);
+    Snap& snap = SnapOf(handle);
     if (entry->dwSize != sizeof(PROCESSENTRY32)) {
         ++fake->badSizes;
         return FALSE;
@@ -266,7 +281,7 @@ BOOL FillModule(Snap& snap, Entry* entry)
 template <class Entry>
 BOOL FakeModuleFirst(HANDLE handle, Entry* entry)
 {
-    Snap& snap = fake->snaps.at(handle);
+    Snap& snap = SnapOf(handle);
     if (entry->dwSize != sizeof(Entry)) {
         ++fake->badSizes;
         return FALSE;
@@ -279,7 +294,7 @@ BOOL FakeModuleFirst(HANDLE handle, Entry* entry)
 template <class Entry>
 BOOL FakeModuleNext(HANDLE handle, Entry* entry)
 {
-    Snap& snap = fake->snaps.at(handle);
+    Snap& snap = SnapOf(handle);
     if (entry->dwSize != sizeof(Entry)) {
         ++fake->badSizes;
         return FALSE;
@@ -316,7 +331,7 @@ BOOL WINAPI FakeModule32NextW(HANDLE handle, MODULEENTRY32W* entry)
 
 BOOL WINAPI FakeThread32First(HANDLE handle, THREADENTRY32* entry)
 {
-    Snap& snap = fake->snaps.at(handle);
+    Snap& snap = SnapOf(handle);
     if (entry->dwSize != sizeof(THREADENTRY32)) {
         ++fake->badSizes;
         return FALSE;
@@ -330,7 +345,7 @@ BOOL WINAPI FakeThread32First(HANDLE handle, THREADENTRY32* entry)
 
 BOOL WINAPI FakeThread32Next(HANDLE handle, THREADENTRY32* entry)
 {
-    Snap& snap = fake->snaps.at(handle);
+    Snap& snap = SnapOf(handle);
     if (++snap.cursor >= fake->threadOwners.size())
         return FALSE;
     entry->th32OwnerProcessID = fake->threadOwners[snap.cursor];
@@ -1214,10 +1229,10 @@ TEST_F(FakeFamily, TimedNextModuleCallHandsBackTheEntry)
         entry.dwSize = sizeof entry;
         ASSERT_TRUE(list.api.Module32FirstW(snapshot.Get(), &entry));
         EXPECT_STREQ(entry.szExePath, L"C:\\a\\m0.dll");
-        EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 1);
+        EXPECT_EQ(list.TimedModule32Next(snapshot, &entry), 1);
         EXPECT_STREQ(entry.szExePath, L"C:\\a\\m1.dll");
         EXPECT_EQ(entry.modBaseSize, 0x2000u);
-        EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 0);
+        EXPECT_EQ(list.TimedModule32Next(snapshot, &entry), 0);
     }
     // The 8-bit entry of the Windows 95 family.
     {
@@ -1226,9 +1241,9 @@ TEST_F(FakeFamily, TimedNextModuleCallHandsBackTheEntry)
         MODULEENTRY32 entry = {};
         entry.dwSize = sizeof entry;
         ASSERT_TRUE(list.api.Module32First(snapshot.Get(), &entry));
-        EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 1);
+        EXPECT_EQ(list.TimedModule32Next(snapshot, &entry), 1);
         EXPECT_STREQ(entry.szExePath, "C:\\a\\m1.dll");
-        EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 0);
+        EXPECT_EQ(list.TimedModule32Next(snapshot, &entry), 0);
     }
     EXPECT_EQ(system_.badSizes, 0);
     EXPECT_EQ(list.TimedModuleSnapshot(0x999), INVALID_HANDLE_VALUE);
@@ -1454,9 +1469,18 @@ TEST_F(FakeFamilyTimeouts, AStepEndedAtItsLimitNeverWritesTheCallersEntry)
     const MODULEENTRY32W before = entry;
 
     const DWORD start = GetTickCount();
-    EXPECT_EQ(list.TimedModule32Next(snapshot.Get(), &entry), 0);
+    const HANDLE stepped = snapshot.Get();
+    EXPECT_EQ(list.TimedModule32Next(snapshot, &entry), 0);
     EXPECT_GE(GetTickCount() - start, 4900u);
     EXPECT_EQ(std::memcmp(&entry, &before, sizeof entry), 0);
+    // The call keeps the handle it steps, which no other snapshot can come
+    // to have while it runs; the caller has a copy of its own.
+    DWORD flags = 0;
+    EXPECT_TRUE(GetHandleInformation(stepped, &flags));
+    ASSERT_TRUE(snapshot);
+    EXPECT_NE(snapshot.Get(), stepped);
+    snapshot.Reset();
+    EXPECT_TRUE(GetHandleInformation(stepped, &flags));
 
     // The call thread works on an entry of its own: let go, it writes there.
     ASSERT_EQ(system_.hungEntries.size(), 1u);
@@ -1467,6 +1491,7 @@ TEST_F(FakeFamilyTimeouts, AStepEndedAtItsLimitNeverWritesTheCallersEntry)
     EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
     CloseHandle(thread);
     EXPECT_EQ(std::memcmp(&entry, &before, sizeof entry), 0);
+    EXPECT_FALSE(GetHandleInformation(stepped, &flags));
 }
 
 TEST(ProcessListUnderWine, NoHandleThreadOrMemoryLeftAfterManyRefreshes)
