@@ -3,7 +3,10 @@
 # host's root, a CD-ROM drive R: of its own) and starts a persistent
 # wineserver for it. With --display the prefix draws on $DISPLAY, with
 # Wine's own fonts, and has no R:.
-#   wine-prefix.sh start PREFIX [--display]   |   wine-prefix.sh stop PREFIX
+# With --copy-of another ready prefix, a new prefix is made as a copy of
+# that one (its server is stopped for the copy), much faster than anew.
+#   wine-prefix.sh start PREFIX [--display | --copy-of PREFIX]
+#   wine-prefix.sh stop PREFIX
 set -euo pipefail
 action=$1
 mkdir -p "$2"
@@ -20,6 +23,13 @@ kind=win64
 
 case "$action" in
 start)
+  if [ "${3:-}" = "--copy-of" ] && [ "$(cat "$WINEPREFIX/.tavok-ready" 2>/dev/null)" != "$kind" ] &&
+     [ "$(cat "$4/.tavok-ready" 2>/dev/null)" = "$kind" ]; then
+    WINEPREFIX=$(cd "$4" && pwd) "$server" -k </dev/null >/dev/null 2>&1 || true
+    WINEPREFIX=$(cd "$4" && pwd) "$server" -w
+    rm -rf "$WINEPREFIX"
+    cp -a "$4" "$WINEPREFIX"
+  fi
   if [ "$(cat "$WINEPREFIX/.tavok-ready" 2>/dev/null)" != "$kind" ]; then
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
