@@ -212,18 +212,6 @@ bool TokenUserSid(const RuntimeApi& api, HANDLE process, BYTE (&sid)[MaxSidBytes
     return true;
 }
 
-void AppendDecimal(WString& text, ULONGLONG value)
-{
-    wchar_t digits[24];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (count > 0)
-        text += digits[--count];
-}
-
 // S-1-5-21-..., as HKEY_USERS names the hive of a signed-in user.
 WString SidText(const BYTE* sid)
 {

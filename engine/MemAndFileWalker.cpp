@@ -14,12 +14,8 @@ namespace {
 void ShowCount(const ScanContext& context, UINT n, int fromMemory, const wchar_t* shownPath)
 {
     // Built piece by piece: a path is never a format and has no length limit.
-    wchar_t count[12];
-    size_t digits = sizeof count / sizeof count[0];
-    count[--digits] = L'\0';
-    for (UINT rest = n; rest != 0; rest /= 10)
-        count[--digits] = static_cast<wchar_t>(L'0' + rest % 10);
-    WString status(count + digits);
+    WString status;
+    AppendDecimal(status, n);
     status += L' ';
     if (fromMemory)
         status += L"Memory>>";

@@ -356,3 +356,16 @@ BasicString<T> operator+(const BasicString<T>& a, T b)
 
 using AString = BasicString<char>;
 using WString = BasicString<wchar_t>;
+
+// The decimal digits of value, appended to text.
+inline void AppendDecimal(WString& text, unsigned long long value)
+{
+    wchar_t digits[20];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0)
+        text += digits[--count];
+}

@@ -376,16 +376,23 @@ HANDLE WINAPI AnyVolume(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWO
     return CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
-}  // namespace
-
-TEST(RestartDeletion, BeforeVistaALetterOfOneLogonSessionIsRegisteredByALetterOfEverySession)
+// XP with the chosen drive letters, each registration recorded.
+RuntimeApi XpRegistrations()
 {
     RuntimeApi api;
     api.GetVersion = XpVersion;
     api.QueryDosDeviceW = ChosenDosDevice;
     api.MoveFileExW = RecordRegistration;
-    api.GetDriveTypeA = FixedDrive;
     api.CreateFileW = AnyVolume;
+    return api;
+}
+
+}  // namespace
+
+TEST(RestartDeletion, BeforeVistaALetterOfOneLogonSessionIsRegisteredByALetterOfEverySession)
+{
+    RuntimeApi api = XpRegistrations();
+    api.GetDriveTypeA = FixedDrive;
     const struct {
         const wchar_t* path;
         const wchar_t* registered;  // null: none
@@ -516,15 +523,11 @@ BOOL WINAPI ChosenBus(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outBy
 
 TEST(RestartDeletion, TheVolumeThePathLiesOnDecidesNotItsFirstLetter)
 {
-    RuntimeApi api;
-    api.GetVersion = XpVersion;
-    api.QueryDosDeviceW = ChosenDosDevice;
-    api.MoveFileExW = RecordRegistration;
+    RuntimeApi api = XpRegistrations();
     api.GetVolumePathNameW = ChosenVolumePath;
     api.GetDriveTypeA = ChosenTypeOfRoot;
     api.GetVolumeInformationW = ChosenFlags;
     api.DeviceIoControl = ChosenBus;
-    api.CreateFileW = AnyVolume;
     const struct {
         const char* what;
         const wchar_t* path;

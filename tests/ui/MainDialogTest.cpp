@@ -398,14 +398,16 @@ TEST_F(MainDialogTest, AboutCommandRunsTheOwnedAboutDialog)
 }
 
 
-// The clipboard as the user would paste it.
-std::wstring ClipboardUnicode()
+// The clipboard as the user would paste it, in one format.
+template <class Char>
+std::basic_string<Char> ClipboardText(UINT format)
 {
-    std::wstring text;
+    std::basic_string<Char> text;
+    static const char unopened[] = "(clipboard not opened)";
     if (!OpenClipboard(nullptr))
-        return L"(clipboard not opened)";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+        return std::basic_string<Char>(unopened, unopened + sizeof unopened - 1);
+    if (HANDLE data = GetClipboardData(format)) {
+        if (const auto* chars = static_cast<const Char*>(GlobalLock(data))) {
             text = chars;
             GlobalUnlock(data);
         }
@@ -414,19 +416,14 @@ std::wstring ClipboardUnicode()
     return text;
 }
 
+std::wstring ClipboardUnicode()
+{
+    return ClipboardText<wchar_t>(CF_UNICODETEXT);
+}
+
 std::string ClipboardBytes()
 {
-    std::string text;
-    if (!OpenClipboard(nullptr))
-        return "(clipboard not opened)";
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        if (const auto* chars = static_cast<const char*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
+    return ClipboardText<char>(CF_TEXT);
 }
 
 // The format the program put there; the system makes the others from it.
