@@ -189,26 +189,38 @@ bool ElevatedWithSplitToken(const RuntimeApi& api)
            type == TokenElevationTypeFull;
 }
 
-// The user SID of a process's token, as long as a SID can be.
+// The user SID of a token, as long as a SID can be.
 constexpr size_t MaxSidBytes = 68;
-bool TokenUserSid(const RuntimeApi& api, HANDLE process, BYTE (&sid)[MaxSidBytes])
+bool TokenUserSid(const RuntimeApi& api, HANDLE token, BYTE (&sid)[MaxSidBytes])
 {
-    HANDLE rawToken = nullptr;
-    if (!api.GetTokenInformation || !api.OpenProcessToken(process, TOKEN_QUERY, &rawToken))
+    if (!api.GetTokenInformation)
         return false;
-    KernelHandle token(rawToken);
     union {
         TOKEN_USER user;
         BYTE bytes[sizeof(TOKEN_USER) + MaxSidBytes];
     } answer = {};
     DWORD bytes = 0;
-    if (!api.GetTokenInformation(token.Get(), TokenUser, &answer, sizeof answer, &bytes))
+    if (!api.GetTokenInformation(token, TokenUser, &answer, sizeof answer, &bytes))
         return false;
     const BYTE* found = static_cast<const BYTE*>(answer.user.User.Sid);
     const BYTE* end = answer.bytes + sizeof answer;
     if (found < answer.bytes || found + 8 > end || found[1] > 15 || found + 8 + 4 * found[1] > end)
         return false;
     std::memcpy(sid, found, 8 + 4 * found[1]);
+    return true;
+}
+
+bool ProcessUserSid(const RuntimeApi& api, HANDLE process, DWORD access, BYTE (&sid)[MaxSidBytes],
+                    KernelHandle* token = nullptr)
+{
+    HANDLE rawToken = nullptr;
+    if (!api.OpenProcessToken(process, access, &rawToken))
+        return false;
+    KernelHandle opened(rawToken);
+    if (!TokenUserSid(api, opened.Get(), sid))
+        return false;
+    if (token)
+        *token = static_cast<KernelHandle&&>(opened);
     return true;
 }
 
@@ -231,29 +243,43 @@ WString SidText(const BYTE* sid)
     return text;
 }
 
-// Where the scan runs as another user than the one signed in (an
-// administrator's name and password given to "Run as administrator", or
-// the built-in Administrator), the signed-in user's hive: that of the
-// owner of the shell's process.
-bool SignedInUserIsAnother(const RuntimeApi& api, WString& hive)
+enum class SignedIn { Unknown, Same, Another };
+
+// Who owns the shell's process: the scan's own user, another (an
+// administrator's name and password given to "Run as administrator", the
+// built-in Administrator, Run as on 2000 and XP), or no one the scan can
+// tell (no shell running, or its process or token refused). For another,
+// the hive of that user and, where the system grants it, a copy of the
+// user's token to wear while walking the user's shares.
+SignedIn SignedInUser(const RuntimeApi& api, WString& hive, KernelHandle& userToken)
 {
     if (!api.GetShellWindow || !api.GetWindowThreadProcessId)
-        return false;
+        return SignedIn::Unknown;
     const HWND shell = api.GetShellWindow();
     DWORD processId = 0;
     if (!shell || !api.GetWindowThreadProcessId(shell, &processId) || processId == 0)
-        return false;
+        return SignedIn::Unknown;
     // Vista and later grant the lesser right where the other is refused.
     const DWORD access = HasElevation(api.GetVersion()) ? PROCESS_QUERY_LIMITED_INFORMATION
                                                         : PROCESS_QUERY_INFORMATION;
     KernelHandle process(api.OpenProcess(access, FALSE, processId));
     BYTE signedIn[MaxSidBytes] = {};
     BYTE own[MaxSidBytes] = {};
-    if (!process || !TokenUserSid(api, process.Get(), signedIn) || !TokenUserSid(api, GetCurrentProcess(), own) ||
-        std::memcmp(signedIn, own, 8 + 4 * signedIn[1]) == 0)
-        return false;
+    KernelHandle token;
+    if (!process ||
+        (!ProcessUserSid(api, process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, signedIn, &token) &&
+         !ProcessUserSid(api, process.Get(), TOKEN_QUERY, signedIn)) ||
+        !ProcessUserSid(api, GetCurrentProcess(), TOKEN_QUERY, own))
+        return SignedIn::Unknown;
+    if (std::memcmp(signedIn, own, 8 + 4 * signedIn[1]) == 0)
+        return SignedIn::Same;
     hive = SidText(signedIn);
-    return !hive.failed();
+    if (hive.failed())
+        return SignedIn::Unknown;
+    HANDLE duplicate = nullptr;
+    if (token && api.DuplicateToken && api.DuplicateToken(token.Get(), SecurityImpersonation, &duplicate))
+        userToken.Reset(duplicate);
+    return SignedIn::Another;
 }
 
 }  // namespace
@@ -268,22 +294,35 @@ void DriveList::ListShares(char firstDrive, char lastDrive)
         seen = false;
     for (bool& unread : unread_)
         unread = false;
+    userToken_.Reset();
+    sharesNeedUser_ = false;
+    userUnknown_ = false;
     // Elevated with a split token, or run as another user, the signed-in
     // user's mapped drives are reached through their shares, each once; a
     // share that a letter this process sees leads to is walked at that
     // letter. Where such a letter is a network drive, the system says which
     // share; it may be in every session and not in the user's profile at all.
-    MappingsKey mappings;
-    WString hive;
     if (OsFamilyFromVersion(api_.GetVersion()) == Win9x)
         return;
-    if (SignedInUserIsAnother(api_, hive)) {
+    MappingsKey mappings;
+    WString hive;
+    switch (SignedInUser(api_, hive, userToken_)) {
+    case SignedIn::Another:
+        // That user's profile may name any server: it is reached only
+        // with that user's own credentials, never the scan's.
         mappings.root = HKEY_USERS;
         mappings.prefix = hive + L"\\Network\\";
-    } else if (ElevatedWithSplitToken(api_)) {
+        sharesNeedUser_ = true;
+        break;
+    case SignedIn::Same:
+        if (!ElevatedWithSplitToken(api_))
+            return;
         mappings.root = HKEY_CURRENT_USER;
         mappings.prefix = L"Network\\";
-    } else {
+        break;
+    case SignedIn::Unknown:
+        // The scan's own profile is not the user's to speak for.
+        userUnknown_ = ElevatedWithSplitToken(api_);
         return;
     }
     for (char letter = firstDrive; letter <= lastDrive; ++letter) {
@@ -306,6 +345,9 @@ DriveRoot DriveList::RootAt(char letter) const
         if ((visible_[other - 'A'] || other < letter) && SameShare(shares_[other - 'A'], share))
             return {DriveRoot::Nothing, nullptr};
     }
+    // Another user's share without that user's token is not opened at all.
+    if (sharesNeedUser_ && !userToken_)
+        return {DriveRoot::Unread, nullptr};
     return {DriveRoot::Share, &share};
 }
 
@@ -345,4 +387,20 @@ bool DriveList::TakeMountedVolume(WString& folder, char firstDrive, char lastDri
         return false;
     mountedVolumes_ += line;
     return !IsUsbVolumeNamed(api_, volume);
+}
+
+UserImpersonation::UserImpersonation(const RuntimeApi& api, HANDLE token) : api_(api)
+{
+    if (!token)
+        return;
+    if (api.SetThreadToken && api.RevertToSelf && api.SetThreadToken(nullptr, token))
+        wearing_ = true;
+    else
+        refused_ = true;
+}
+
+UserImpersonation::~UserImpersonation()
+{
+    if (wearing_)
+        api_.RevertToSelf();
 }

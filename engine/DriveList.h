@@ -2,6 +2,7 @@
 // shares, and volumes mounted in folders; USB volumes are left out.
 #pragma once
 
+#include "Handle.h"
 #include "RuntimeApi.h"
 
 #include <windows.h>
@@ -39,6 +40,14 @@ public:
     // earlier mount point leads to it.
     bool TakeMountedVolume(WString& folder, char firstDrive, char lastDrive);
 
+    // The token the walk of a share wears: the signed-in user's own where
+    // the shares are another user's; null where the scan's credentials are
+    // the user's.
+    HANDLE ShareToken() const { return userToken_.Get(); }
+    // Elevated, the scan could not tell who is signed in (no shell runs, or
+    // it refused the query): that user's mapped drives were not walked.
+    bool SignedInUserUnknown() const { return userUnknown_; }
+
 private:
     const RuntimeApi& api_;
     char firstDrive_ = 'C';
@@ -46,10 +55,29 @@ private:
     WString shares_[26];
     bool visible_[26] = {};
     bool unread_[26] = {};
+    KernelHandle userToken_;
+    bool sharesNeedUser_ = false;
+    bool userUnknown_ = false;
     // Volume names, \\?\Volume{...}\, each ended by a line feed: those at
     // the pass's drive letters, and those walked where they are mounted.
     static constexpr DWORD MaxVolumeName = 50;
     bool letterVolumesListed_ = false;
     WString letterVolumes_;
     WString mountedVolumes_;
+};
+
+// The calling thread wears the token while this lives (none where the
+// token is null); Refused where it could not.
+class UserImpersonation {
+public:
+    UserImpersonation(const RuntimeApi& api, HANDLE token);
+    ~UserImpersonation();
+    UserImpersonation(const UserImpersonation&) = delete;
+    UserImpersonation& operator=(const UserImpersonation&) = delete;
+    bool Refused() const { return refused_; }
+
+private:
+    const RuntimeApi& api_;
+    bool wearing_ = false;
+    bool refused_ = false;
 };

@@ -15,6 +15,8 @@ const char NotExaminedNoteEnglish[] =
     "as an administrator and scan again.";
 const char UnreachableShareNoteEnglish[] =
     "Network drive %c: could not be reached: scan it on the computer that holds the share.";
+const char UserDrivesUnknownNoteEnglish[] =
+    "The signed-in user could not be found: that user's network drives were not scanned.";
 }  // namespace
 
 const char* const StatusWords[12] = {
@@ -47,4 +49,8 @@ const char* const NotExaminedNote[4] = {
 
 const char* const UnreachableShareNote[4] = {
     UnreachableShareNoteZhCn, UnreachableShareNoteEnglish, UnreachableShareNoteZhTw, UnreachableShareNoteJa,
+};
+
+const char* const UserDrivesUnknownNote[4] = {
+    UserDrivesUnknownNoteZhCn, UserDrivesUnknownNoteEnglish, UserDrivesUnknownNoteZhTw, UserDrivesUnknownNoteJa,
 };

@@ -17,6 +17,9 @@ extern const char* const NotExaminedNote[4];
 // One %c field: the letter of a mapped drive whose share an elevated scan
 // could not reach.
 extern const char* const UnreachableShareNote[4];
+// Elevated, the scan could not tell who is signed in: that user's mapped
+// drives were not walked.
+extern const char* const UserDrivesUnknownNote[4];
 
 // The code-page units that hold the non-ASCII columns.
 extern const char KillFailedZhCn[];
@@ -36,3 +39,6 @@ extern const char RunAsAdministratorNoteJa[];
 extern const char UnreachableShareNoteZhCn[];
 extern const char UnreachableShareNoteZhTw[];
 extern const char UnreachableShareNoteJa[];
+extern const char UserDrivesUnknownNoteZhCn[];
+extern const char UserDrivesUnknownNoteZhTw[];
+extern const char UserDrivesUnknownNoteJa[];

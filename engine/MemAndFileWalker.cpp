@@ -81,7 +81,7 @@ UINT MemAndFileWalker::Language() const
 void MemAndFileWalker::ShowSummary() const
 {
     const ScanTally tally = {files, infected, deleted, unexamined, memoryGap_, removal_.RemovalDenied(),
-                             unreachableShares_};
+                             unreachableShares_, drives_.SignedInUserUnknown()};
     ::ShowSummary(context->progressBar, Language(), tally, api_);
 }
 
@@ -125,9 +125,8 @@ int MemAndFileWalker::OnFile(int fromMemory, const wchar_t* path, unsigned long 
         // the disk pass. Hashed first: a file's key may equal another's (a
         // cloned disk, FAT's reused indexes), and another name of the file
         // is removed on its own.
-        if (removal_.FoundBefore(file, path))
+        if (!removal_.FirstMeeting(file, path))
             return 1;
-        removal_.Found(file, path);
         outcome = removal_.Remediate(path, file);
     }
     ++infected;
@@ -175,6 +174,13 @@ void MemAndFileWalker::ScanDrives()
 
 void MemAndFileWalker::ScanShare(char letter, const WString& share)
 {
+    // Every path of the share is opened wearing the token of the user whose
+    // share it is, if another's.
+    const UserImpersonation asUser(api_, drives_.ShareToken());
+    if (asUser.Refused()) {
+        unreachableShares_ += letter;
+        return;
+    }
     FolderWalk walk(api_, *this, openEveryFile, api_.FindFirstFileExW && VersionNumber(api_.GetVersion()) >= 601);
     WString path = L"\\\\?\\UNC" + share.substr(1);
     rootCount_ = 0;

@@ -78,6 +78,8 @@ void ResolveLaterKernel32Functions(RuntimeApi& api)
     api.GetVolumeInformationW = ResolveFunction<GetVolumeInformationWFn>(kernel32, "GetVolumeInformationW");
     api.GetVolumePathNameW = ResolveFunction<GetVolumePathNameWFn>(kernel32, "GetVolumePathNameW");
     api.CreateDirectoryW = ResolveFunction<CreateDirectoryWFn>(kernel32, "CreateDirectoryW");
+    api.FindFirstFileNameW = ResolveFunction<FindFirstFileNameWFn>(kernel32, "FindFirstFileNameW");
+    api.FindNextFileNameW = ResolveFunction<FindNextFileNameWFn>(kernel32, "FindNextFileNameW");
 }
 
 void ResolveActivationContextFunctions(RuntimeApi& api)
@@ -102,6 +104,12 @@ void ResolveTokenFunctions(RuntimeApi& api)
     api.RegOpenKeyExW = ResolveFunction<RegOpenKeyExWFn>(advapi32, "RegOpenKeyExW");
     api.RegQueryValueExW = ResolveFunction<RegQueryValueExWFn>(advapi32, "RegQueryValueExW");
     api.RegCloseKey = ResolveFunction<RegCloseKeyFn>(advapi32, "RegCloseKey");
+    api.DuplicateToken = ResolveFunction<DuplicateTokenFn>(advapi32, "DuplicateToken");
+    api.SetThreadToken = ResolveFunction<SetThreadTokenFn>(advapi32, "SetThreadToken");
+    api.RevertToSelf = ResolveFunction<RevertToSelfFn>(advapi32, "RevertToSelf");
+    api.CryptAcquireContextA = ResolveFunction<CryptAcquireContextAFn>(advapi32, "CryptAcquireContextA");
+    api.CryptGenRandom = ResolveFunction<CryptGenRandomFn>(advapi32, "CryptGenRandom");
+    api.CryptReleaseContext = ResolveFunction<CryptReleaseContextFn>(advapi32, "CryptReleaseContext");
     const HMODULE user32 = GetModuleHandleA("user32.dll");
     api.GetShellWindow = ResolveFunction<GetShellWindowFn>(user32, "GetShellWindow");
     api.GetWindowThreadProcessId = ResolveFunction<GetWindowThreadProcessIdFn>(user32, "GetWindowThreadProcessId");

@@ -49,6 +49,13 @@ using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLAS
 using GetShellWindowFn = HWND(WINAPI*)(void);
 using GetWindowThreadProcessIdFn = DWORD(WINAPI*)(HWND window, LPDWORD processId);
 using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE process, DWORD access, PHANDLE token);
+using DuplicateTokenFn = BOOL(WINAPI*)(HANDLE token, SECURITY_IMPERSONATION_LEVEL level, PHANDLE duplicate);
+using SetThreadTokenFn = BOOL(WINAPI*)(PHANDLE thread, HANDLE token);
+using RevertToSelfFn = BOOL(WINAPI*)(void);
+using CryptAcquireContextAFn = BOOL(WINAPI*)(HCRYPTPROV* provider, LPCSTR container, LPCSTR providerName,
+                                             DWORD type, DWORD flags);
+using CryptGenRandomFn = BOOL(WINAPI*)(HCRYPTPROV provider, DWORD length, BYTE* buffer);
+using CryptReleaseContextFn = BOOL(WINAPI*)(HCRYPTPROV provider, DWORD flags);
 
 using RegOpenKeyExWFn = LONG(WINAPI*)(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
 using RegQueryValueExWFn = LONG(WINAPI*)(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -64,6 +71,9 @@ using FindFirstFileWFn = HANDLE(WINAPI*)(LPCWSTR pattern, LPWIN32_FIND_DATAW ent
 using FindNextFileWFn = BOOL(WINAPI*)(HANDLE find, LPWIN32_FIND_DATAW entry);
 using FindFirstFileExWFn = HANDLE(WINAPI*)(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID entry,
                                            FINDEX_SEARCH_OPS search, LPVOID filter, DWORD flags);
+
+using FindFirstFileNameWFn = HANDLE(WINAPI*)(LPCWSTR path, DWORD flags, LPDWORD length, PWSTR name);
+using FindNextFileNameWFn = BOOL(WINAPI*)(HANDLE find, LPDWORD length, PWSTR name);
 
 using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
 using QueryDosDeviceWFn = DWORD(WINAPI*)(LPCWSTR device, LPWSTR target, DWORD size);
@@ -149,6 +159,9 @@ struct RuntimeApi {
     Wow64RevertWow64FsRedirectionFn Wow64RevertWow64FsRedirection = nullptr;
     // The NT family's listing; its faster info level needs Windows 7.
     FindFirstFileExWFn FindFirstFileExW = nullptr;
+    // Every name of a file with hard links, Vista and later.
+    FindFirstFileNameWFn FindFirstFileNameW = nullptr;
+    FindNextFileNameWFn FindNextFileNameW = nullptr;
     // The path of an open file, Vista and later.
     GetFinalPathNameByHandleWFn GetFinalPathNameByHandleW = nullptr;
     // NT family, looked up because no list of NT 4.0's exports vouches for
@@ -185,6 +198,17 @@ struct RuntimeApi {
     // older exports do not show the process query either.
     GetShellWindowFn GetShellWindow = nullptr;
     GetWindowThreadProcessIdFn GetWindowThreadProcessId = nullptr;
+    // The signed-in user's own token, which the walk of that user's shares
+    // wears, so that no other account's credentials go to a server the
+    // user's profile names. NT family.
+    DuplicateTokenFn DuplicateToken = nullptr;
+    SetThreadTokenFn SetThreadToken = nullptr;
+    RevertToSelfFn RevertToSelf = nullptr;
+    // The system's random numbers, for a folder name no one can know
+    // beforehand; Windows 95 before OSR2 lacks them.
+    CryptAcquireContextAFn CryptAcquireContextA = nullptr;
+    CryptGenRandomFn CryptGenRandom = nullptr;
+    CryptReleaseContextFn CryptReleaseContext = nullptr;
 
     // The disk walk's directory search, ordinary imports kept here so that a
     // test can stand in for them: Wine gives no file a reparse tag, no file

@@ -78,5 +78,7 @@ void ShowSummary(HWND owner, UINT language, const ScanTally& tally, const Runtim
         FormatCounts(line, sizeof line, UnreachableShareNote[language], &letter, 1);
         AppendLine(summary, sizeof summary, line);
     }
+    if (tally.userDrivesUnknown)
+        AppendLine(summary, sizeof summary, UserDrivesUnknownNote[language]);
     MessageBoxA(owner, summary, SummaryCaption[language], MB_OK);
 }

@@ -21,6 +21,8 @@ struct ScanTally {
     bool removalDenied;
     // The letters of mapped drives whose shares an elevated scan could not list.
     const AString& unreachableShares;
+    // Elevated, the scan could not tell whose mapped drives to walk.
+    bool userDrivesUnknown;
 };
 
 // Shows the summary, owned by owner, in the language (a valid index of the

@@ -302,6 +302,9 @@ struct Mappings {
     DWORD ownRid = 1001;  // the signed-in user's, 1001, or another's
     HWND shell = nullptr;
     HANDLE shellToken = nullptr;  // the token last opened, where the shell's
+    bool duplicable = true;       // the shell's token, for the scan to wear
+    bool wearing = false;         // the walking thread wears the user's token
+    std::vector<bool> worn;       // for each listing of a share
     int opened = 0;
     int closed = 0;
     std::vector<std::wstring> listed;  // the patterns of every listing
@@ -423,6 +426,8 @@ HANDLE ListShares(LPCWSTR pattern, WIN32_FIND_DATAW* entry)
 {
     mappings.listed.push_back(pattern);
     const std::wstring listed = pattern;
+    if (listed.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        mappings.worn.push_back(mappings.wearing);
     const wchar_t* file = listed == L"\\\\?\\C:\\*"                    ? L"c.exe"
                           : listed == L"\\\\?\\G:\\*"                    ? L"g.exe"
                           : listed == L"\\\\?\\UNC\\server\\common\\*" ? L"g.exe"
@@ -452,8 +457,33 @@ HANDLE WINAPI ListSharesBasic(LPCWSTR pattern, FINDEX_INFO_LEVELS, LPVOID entry,
     return ListShares(pattern, static_cast<WIN32_FIND_DATAW*>(entry));
 }
 
+BOOL WINAPI DuplicateOfChoice(HANDLE token, SECURITY_IMPERSONATION_LEVEL level, PHANDLE duplicate)
+{
+    if (!mappings.duplicable) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return ::DuplicateToken(token, level, duplicate);
+}
+
+// Wine runs every process as one user: wearing a token is only noted.
+BOOL WINAPI WearToken(PHANDLE thread, HANDLE token)
+{
+    mappings.wearing = thread == nullptr && token != nullptr;
+    return TRUE;
+}
+
+BOOL WINAPI TakeOffToken()
+{
+    mappings.wearing = false;
+    return TRUE;
+}
+
 void MappedDrives(RuntimeApi& api)
 {
+    api.DuplicateToken = DuplicateOfChoice;
+    api.SetThreadToken = WearToken;
+    api.RevertToSelf = TakeOffToken;
     api.GetTokenInformation = TokenOfChoice;
     api.GetShellWindow = ShellOfChoice;
     api.OpenProcessToken = OpenTokenNoting;
@@ -482,12 +512,19 @@ TEST(DriveWalk, ElevatedOrRunAsAnotherUserTheSignedInUsersMappedDrivesAreWalkedT
         DWORD ownRid;
         bool readable;
         bool walked;  // the user's shares
+        const char* named = "";  // the letters the summary names: "" where walked, O
+        bool duplicable = true;
+        bool shellFound = true;
     } cases[] = {
         {"elevated with a split token", TokenElevationTypeFull, 1001, true, true},
         {"limited", TokenElevationTypeLimited, 1001, true, false},
         {"elevated by another administrator's name", TokenElevationTypeFull, 1002, true, true},
         {"the built-in Administrator", TokenElevationTypeDefault, 500, true, true},
-        {"another user, who cannot read the user's hive", TokenElevationTypeFull, 1002, false, false},
+        {"another user, who cannot read the user's hive", TokenElevationTypeFull, 1002, false, false, "HMNOPQ"},
+        // Its credentials would go to whatever server the user's profile names.
+        {"another administrator, refused the user's token", TokenElevationTypeFull, 1002, true, false, "MOQ", false},
+        // Its own profile is not the user's.
+        {"elevated, with no shell to tell the user by", TokenElevationTypeFull, 1001, true, false, "", true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -497,7 +534,8 @@ TEST(DriveWalk, ElevatedOrRunAsAnotherUserTheSignedInUsersMappedDrivesAreWalkedT
         mappings.ownRid = c.ownRid;
         mappings.hive = c.ownRid == 1001 ? nullptr : signedIn;
         mappings.readable = c.readable;
-        mappings.shell = shell;
+        mappings.shell = c.shellFound ? shell : nullptr;
+        mappings.duplicable = c.duplicable;
         const ApiOverride fake(MappedDrives);
         ScanHost host;
         host.Context().language = LanguageEnglish;
@@ -512,13 +550,15 @@ TEST(DriveWalk, ElevatedOrRunAsAnotherUserTheSignedInUsersMappedDrivesAreWalkedT
         }
         std::string lines;
         // Each letter that could not be reached, or not read, is named.
-        for (const char letter : std::string(c.walked ? "O" : c.readable ? "" : "HMNOPQ")) {
+        for (const char letter : std::string(c.walked ? "O" : c.named)) {
             lines += "Network drive ";
             lines += letter;
             lines += ": could not be reached: scan it on the computer that holds the share.\n";
         }
+        if (!c.shellFound)
+            lines += "The signed-in user could not be found: that user's network drives were not scanned.\n";
         const std::wstring summary = report.summaryText;
-        const size_t notes = summary.find(L"Network");
+        const size_t notes = std::min(summary.find(L"Network"), summary.find(L"The signed-in"));
         EXPECT_EQ(notes == std::wstring::npos ? L"" : summary.substr(notes), Widen(lines));
         if (c.walked) {
             // H: leads where G: does, and is walked there alone; Q:'s empty
@@ -528,12 +568,15 @@ TEST(DriveWalk, ElevatedOrRunAsAnotherUserTheSignedInUsersMappedDrivesAreWalkedT
             EXPECT_EQ(shares, (std::vector<std::wstring>{L"\\\\?\\UNC\\server\\share\\*", L"\\\\?\\UNC\\gone\\share\\*",
                                                          L"\\\\?\\UNC\\server\\empty\\*"}));
             EXPECT_EQ(mappings.opened, 7);
+            // Another user's shares are opened wearing that user's token alone.
+            EXPECT_EQ(mappings.worn, std::vector<bool>(3, mappings.hive != nullptr));
         } else {
             EXPECT_EQ(walker.wideDiskPaths, (std::vector<std::wstring>{L"C:\\c.exe", L"G:\\g.exe"}));
             EXPECT_TRUE(shares.empty());
-            EXPECT_EQ(mappings.opened, 0);
+            EXPECT_EQ(mappings.opened, c.readable && c.named[0] ? 7 : 0);
         }
         EXPECT_EQ(mappings.closed, mappings.opened);
+        EXPECT_FALSE(mappings.wearing);
     }
     DestroyWindow(shell);
 }
