@@ -57,25 +57,32 @@ const wchar_t* PlainPath(const wchar_t* path)
 
 namespace {
 
-// The open with access, asked first with WRITE_DAC too where aclRight is;
-// that alone refused, without it.
-bool OpenWith(const RuntimeApi& api, const WString& path, DWORD access, DWORD aclRight, ExaminedFile& file)
+constexpr DWORD AclRights = WRITE_DAC | WRITE_OWNER;
+
+// The open with access, asked first with the owner and ACL rights too; those
+// alone refused, without them.
+bool OpenWith(const RuntimeApi& api, const WString& path, DWORD access, DWORD share, ExaminedFile& file)
 {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const DWORD flags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS;
-    file.aclWritable = false;
-    if (aclRight) {
-        file.handle.Reset(api.CreateFileW(path.c_str(), access | aclRight, share, nullptr, OPEN_EXISTING, flags,
-                                          nullptr));
-        if (file.handle) {
-            file.aclWritable = true;
-            return true;
-        }
-        if (GetLastError() != ERROR_ACCESS_DENIED)
-            return false;
-    }
+    file.handle.Reset(api.CreateFileW(path.c_str(), access | AclRights, share, nullptr, OPEN_EXISTING, flags,
+                                      nullptr));
+    file.aclWritable = file.handle.IsValid();
+    if (file.aclWritable || GetLastError() != ERROR_ACCESS_DENIED)
+        return file.aclWritable;
     file.handle.Reset(api.CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
     return file.handle.IsValid();
+}
+
+void ReadKey(const RuntimeApi& api, ExaminedFile& file)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!api.GetFileInformationByHandle || !api.GetFileInformationByHandle(file.handle.Get(), &info))
+        return;
+    file.keyKnown = true;
+    file.volume = info.dwVolumeSerialNumber;
+    file.indexHigh = info.nFileIndexHigh;
+    file.indexLow = info.nFileIndexLow;
+    file.links = info.nNumberOfLinks;
 }
 
 }  // namespace
@@ -94,23 +101,31 @@ ExaminedFile OpenForExamination(const RuntimeApi& api, const wchar_t* path)
         return file;
     }
     const WString extended = ExtendedPath(path);
-    const DWORD aclRight = VersionNumber(version) < 600 ? WRITE_DAC : 0;
-    if (OpenWith(api, extended, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, aclRight, file)) {
+    constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (OpenWith(api, extended, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, file)) {
         file.removable = true;
         file.attributesWritable = true;
-        return file;
-    }
-    file.refusal = GetLastError();
-    if (file.refusal == ERROR_FILE_NOT_FOUND || file.refusal == ERROR_PATH_NOT_FOUND)
-        return file;
-    // The attributes and the ACL take no part in sharing.
-    if (file.refusal == ERROR_SHARING_VIOLATION &&
-        OpenWith(api, extended, GENERIC_READ | FILE_WRITE_ATTRIBUTES, aclRight, file)) {
-        file.attributesWritable = true;
-        return file;
-    }
-    if (!OpenWith(api, extended, GENERIC_READ, 0, file))
+    } else {
         file.refusal = GetLastError();
+        if (file.refusal == ERROR_FILE_NOT_FOUND || file.refusal == ERROR_PATH_NOT_FOUND)
+            return file;
+        // The attributes and the ACL take no part in sharing.
+        if (file.refusal == ERROR_SHARING_VIOLATION &&
+            OpenWith(api, extended, GENERIC_READ | FILE_WRITE_ATTRIBUTES, ShareAll, file)) {
+            file.attributesWritable = true;
+        } else {
+            file.handle.Reset(api.CreateFileW(extended.c_str(), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN |
+                                                  FILE_FLAG_BACKUP_SEMANTICS,
+                                              nullptr));
+            file.aclWritable = false;
+            if (!file.handle) {
+                file.refusal = GetLastError();
+                return file;
+            }
+        }
+    }
+    ReadKey(api, file);
     return file;
 }
 

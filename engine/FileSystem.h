@@ -22,30 +22,42 @@ WString ExtendedPath(const wchar_t* path);
 // The path without a \\?\ in front of a drive path.
 const wchar_t* PlainPath(const wchar_t* path);
 
-// A file opened to be examined. On the NT family the same handle removes
-// it, so that what is removed is the file that was read, whatever a link
-// put in the place of one of its folders since.
+// A file opened to be examined, and what its open told of it. On the NT
+// family the same handle removes it, so that what is removed is the file
+// that was read, whatever a link put in the place of one of its folders
+// since.
 struct ExaminedFile {
     FileHandle handle;
-    // DELETE and FILE_WRITE_ATTRIBUTES were granted with the read access.
+    // DELETE and FILE_WRITE_ATTRIBUTES were granted with the read access,
+    // sharing neither writing nor deletion: no other handle that could
+    // undo the removal, or rename the file back, is open beside it.
     bool removable = false;
     // FILE_WRITE_ATTRIBUTES was: a read-only attribute, which the deletion
     // at the restart does not clear, can be cleared through the handle.
     bool attributesWritable = false;
-    // WRITE_DAC was, which NT 4.0, 2000 and XP ask for: their deletion at
-    // the restart needs the file's ACL to let SYSTEM delete it.
+    // WRITE_DAC and WRITE_OWNER were: a copy left for the restart can be
+    // taken out of its user's hands (and, on NT 4.0 to XP, whose deletion
+    // at the restart goes by the file's ACL, into SYSTEM's).
     bool aclWritable = false;
     // The error of the open that failed: the whole open when there is no
     // handle, else the one that asked for the right to remove.
     DWORD refusal = NO_ERROR;
+    // NT family, where the system could say: the volume serial number and
+    // file index that tell the file apart, and how many names it has.
+    bool keyKnown = false;
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+    DWORD links = 0;
 };
 
-// Opens a file for a sequential, unbuffered read, sharing it with every
-// other user the family allows. On the NT family it asks for the rights to
-// remove the file too, with backup semantics, which the backup and restore
-// privileges let past any ACL; where another program's sharing refuses
-// that, for reading and the attributes; else for reading alone. NT 4.0 to
-// XP ask for WRITE_DAC besides, where it is granted.
+// Opens a file for a sequential, unbuffered read. On the NT family it asks
+// for the rights to remove the file and to change its owner and ACL too,
+// with backup semantics, which the backup and restore privileges let past
+// any ACL, sharing only reading; where the owner and ACL rights alone are
+// refused, without them; where another program's use refuses that sharing,
+// for reading and the attributes, sharing everything; else for reading
+// alone. The Windows 95 family shares reading and writing.
 // No FILE_FLAG_OPEN_REPARSE_POINT: a compressed, deduplicated or cloud file
 // is read through its file system's filter.
 ExaminedFile OpenForExamination(const RuntimeApi& api, const wchar_t* path);

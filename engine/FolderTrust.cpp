@@ -109,6 +109,28 @@ bool OfTheFatFamily(const wchar_t* name)
     return fat[0] == L'F' && fat[1] == L'A' && fat[2] == L'T';
 }
 
+// The owner and ACL of an open object, self-relative; null where unread.
+UniquePtr<BYTE[]> SecurityOf(const RuntimeApi& api, HANDLE object, ULONG& size)
+{
+    size = 0;
+    if (!api.NtQuerySecurityObject)
+        return UniquePtr<BYTE[]>();
+    ULONG needed = 0;
+    for (ULONG room = 512; room <= 65536; room = needed > room ? needed : 65537) {
+        UniquePtr<BYTE[]> buffer(new (NoThrow) BYTE[room]);
+        if (!buffer)
+            return buffer;
+        needed = 0;
+        if (api.NtQuerySecurityObject(object, OwnerAndDacl, buffer.get(), room, &needed) >= 0) {
+            size = needed && needed <= room ? needed : room;
+            return buffer;
+        }
+        if (needed <= room)
+            break;
+    }
+    return UniquePtr<BYTE[]>();
+}
+
 }  // namespace
 
 bool FolderBeyondUsersReach(const RuntimeApi& api, HANDLE folder, DWORD forbidden)
@@ -117,19 +139,9 @@ bool FolderBeyondUsersReach(const RuntimeApi& api, HANDLE folder, DWORD forbidde
     if (!api.GetFileInformationByHandle || !api.GetFileInformationByHandle(folder, &info) ||
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
-    if (!api.NtQuerySecurityObject)
-        return false;
-    ULONG needed = 0;
-    BYTE small[512];
-    LONG status = api.NtQuerySecurityObject(folder, OwnerAndDacl, small, sizeof small, &needed);
-    if (status >= 0)
-        return DescriptorKeepsOthersOut(small, needed ? needed : sizeof small, forbidden);
-    if (needed <= sizeof small || needed > 65536)
-        return false;
-    UniquePtr<BYTE[]> large(new (NoThrow) BYTE[needed]);
-    if (!large || api.NtQuerySecurityObject(folder, OwnerAndDacl, large.get(), needed, &needed) < 0)
-        return false;
-    return DescriptorKeepsOthersOut(large.get(), needed, forbidden);
+    ULONG size = 0;
+    const UniquePtr<BYTE[]> descriptor = SecurityOf(api, folder, size);
+    return descriptor && DescriptorKeepsOthersOut(descriptor.get(), size, forbidden);
 }
 
 WString VolumeRootOf(const RuntimeApi& api, const wchar_t* path)
@@ -150,27 +162,32 @@ WString VolumeRootOf(const RuntimeApi& api, const wchar_t* path)
     return WString(plain, 3);
 }
 
+bool OnFatVolume(const RuntimeApi& api, const WString& volumeRoot)
+{
+    // The flag alone does not say so: Wine's volumes lack it and follow the
+    // host's links.
+    constexpr DWORD SupportsReparsePoints = 0x80;  // FILE_SUPPORTS_REPARSE_POINTS
+    DWORD flags = 0;
+    wchar_t fileSystem[16] = {};
+    return api.GetVolumeInformationW &&
+           api.GetVolumeInformationW(ExtendedPath(volumeRoot.c_str()).c_str(), nullptr, 0, nullptr, nullptr, &flags,
+                                     fileSystem, 16) &&
+           !(flags & SupportsReparsePoints) && OfTheFatFamily(fileSystem);
+}
+
 bool PathBeyondUsersReach(const RuntimeApi& api, const wchar_t* path)
 {
     const WString root = VolumeRootOf(api, path);
     if (root.empty() || root.failed())
         return false;
-    // FAT holds no links. The flag alone does not say so: Wine's volumes
-    // lack it and follow the host's links.
-    constexpr DWORD SupportsReparsePoints = 0x80;  // FILE_SUPPORTS_REPARSE_POINTS
-    DWORD flags = 0;
-    wchar_t fileSystem[16] = {};
-    if (api.GetVolumeInformationW &&
-        api.GetVolumeInformationW(ExtendedPath(root.c_str()).c_str(), nullptr, 0, nullptr, nullptr, &flags,
-                                  fileSystem, 16) &&
-        !(flags & SupportsReparsePoints) && OfTheFatFamily(fileSystem))
+    // FAT holds no links. A volume mounted in a folder is reached through
+    // that folder, itself a link, which the check below refuses.
+    if (root.size() == 3 && OnFatVolume(api, root))
         return true;
-    // Each folder from the root down to the one that holds the file.
     const WString plain = PlainPath(path);
-    size_t end = root.size() - 1;
-    while (end != WString::npos) {
-        // The root with its backslash, any other folder without.
-        const WString folder = ExtendedPath(plain.substr(0, end == root.size() - 1 ? end + 1 : end).c_str());
+    for (size_t end = 2; end != WString::npos; end = plain.find(L'\\', end + 1)) {
+        // The drive's root with its backslash, any other folder without.
+        const WString folder = ExtendedPath(plain.substr(0, end == 2 ? 3 : end).c_str());
         if (folder.failed())
             return false;
         FileHandle open(api.CreateFileW(folder.c_str(), READ_CONTROL,
@@ -179,7 +196,6 @@ bool PathBeyondUsersReach(const RuntimeApi& api, const wchar_t* path)
                                         nullptr));
         if (!open || !FolderBeyondUsersReach(api, open.Get(), ReplacingRights))
             return false;
-        end = plain.find(L'\\', end + 1);
     }
     return true;
 }
@@ -228,6 +244,18 @@ bool HandToAdministratorsAndSystem(const RuntimeApi& api, HANDLE file)
     if (!api.NtSetSecurityObject)
         return false;
     BYTE security[OwnFolderSecuritySize];
-    OwnFolderSecurity(false, VersionNumber(api.GetVersion()) >= 500, security);
-    return api.NtSetSecurityObject(file, DACL_SECURITY_INFORMATION, security) >= 0;
+    OwnFolderSecurity(true, VersionNumber(api.GetVersion()) >= 500, security);
+    return api.NtSetSecurityObject(file, OwnerAndDacl, security) >= 0;
+}
+
+SavedSecurity::SavedSecurity(const RuntimeApi& api, HANDLE file) : api_(api)
+{
+    ULONG size = 0;
+    descriptor_ = SecurityOf(api, file, size);
+}
+
+void SavedSecurity::Restore(HANDLE file) const
+{
+    if (descriptor_ && api_.NtSetSecurityObject)
+        api_.NtSetSecurityObject(file, OwnerAndDacl, descriptor_.get());
 }

@@ -65,6 +65,12 @@ public:
     ~UniquePtr() { delete[] array_; }
     UniquePtr(const UniquePtr&) = delete;
     UniquePtr& operator=(const UniquePtr&) = delete;
+    UniquePtr(UniquePtr&& other) noexcept : array_(other.release()) {}
+    UniquePtr& operator=(UniquePtr&& other) noexcept
+    {
+        reset(other.release());
+        return *this;
+    }
 
     T* get() const noexcept { return array_; }
     T& operator[](size_t i) const noexcept { return array_[i]; }

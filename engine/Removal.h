@@ -3,6 +3,7 @@
 #pragma once
 
 #include "FileSystem.h"
+#include "Quarantine.h"
 #include "RuntimeApi.h"
 
 #include <windows.h>
@@ -19,17 +20,18 @@ enum ScanOutcome : int {
 class Removal {
 public:
     // api is the scan's table, which outlives this.
-    explicit Removal(const RuntimeApi& api) : api_(api) {}
+    explicit Removal(const RuntimeApi& api) : api_(api), ownFolders_(api) {}
     Removal(const Removal&) = delete;
     Removal& operator=(const Removal&) = delete;
 
-    // Whether this infected file was handled earlier in this scan under
+    // False where this infected file was handled earlier in this scan under
     // this very name (a module that several processes run, or that the disk
-    // pass meets again); Found remembers it. Another name of the same file
-    // (a hard link) is no such file: removing one name leaves the others.
-    bool FoundBefore(const ExaminedFile& file, const wchar_t* path) const;
-    void Found(const ExaminedFile& file, const wchar_t* path);
+    // pass meets again); else remembers it and returns true. Another name of
+    // the same file (a hard link) is no such file, nor another file that
+    // took the name since.
+    bool FirstMeeting(const ExaminedFile& file, const wchar_t* path);
     // Removes the examined file, or registers its deletion at the restart.
+    // "Deleted" and "Delay Delete" only where every name of the file goes.
     ScanOutcome Remediate(const wchar_t* path, ExaminedFile& file);
 
     // A "Kill Failed" where the deletion or its registration for the restart
@@ -37,7 +39,15 @@ public:
     bool RemovalDenied() const { return removalDenied_; }
 
 private:
+    // NT family: the copy in use left for the restart, moved into the
+    // program's own folder or registered where it is.
+    bool LeaveForRestart(const wchar_t* path, ExaminedFile& file);
+    // Removes the other names of the file whose deletion is set, closing
+    // its handle; true where none is left.
+    bool RemoveOtherNames(const wchar_t* path, ExaminedFile& file);
+
     const RuntimeApi& api_;
+    OwnFolders ownFolders_;
     bool removalDenied_ = false;
     // The infected files of this scan: on the NT family by volume serial
     // number, file index and the name handled (a file moved into the

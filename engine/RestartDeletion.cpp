@@ -220,29 +220,36 @@ WString PathForEverySession(const RuntimeApi& api, const wchar_t* path)
 
 }  // namespace
 
+RestartPlace PlaceForRestart(const RuntimeApi& api, const wchar_t* path, HANDLE examined)
+{
+    RestartPlace place;
+    if (VersionNumber(api.GetVersion()) >= 600 && examined != INVALID_HANDLE_VALUE) {
+        if (!FinalPathOf(api, examined, place.path))
+            place.path.clear();
+    } else {
+        place.path = PathForEverySession(api, PlainPath(path));
+    }
+    place.reached = !place.path.empty() && !place.path.failed() && VolumeKeepsDeletion(api, place.path.c_str());
+    return place;
+}
+
+bool RegisterDeletionAtRestart(const RuntimeApi& api, const WString& path)
+{
+    const WString target =
+        VersionNumber(api.GetVersion()) <= 500 ? PathForOlderNt(path.c_str()) : ExtendedPath(path.c_str());
+    return !target.empty() && !target.failed() &&
+           api.MoveFileExW(target.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
 bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path, HANDLE examined, bool ownFolder)
 {
-    const DWORD version = api.GetVersion();
-    if (OsFamilyFromVersion(version) == Win9x) {
+    if (OsFamilyFromVersion(api.GetVersion()) == Win9x) {
         if (!LaterDeletionReaches(api, path))
             return false;
         return ScheduleWininitDeletion(api, AnsiFromWide(path).c_str());
     }
-    WString target;
-    if (VersionNumber(version) >= 600 && examined != INVALID_HANDLE_VALUE) {
-        if (!FinalPathOf(api, examined, target))
-            return false;
-    } else {
-        target = PathForEverySession(api, PlainPath(path));
-        if (target.empty())
-            return false;
-    }
-    if (!VolumeKeepsDeletion(api, target.c_str()))
+    const RestartPlace place = PlaceForRestart(api, path, examined);
+    if (!place.reached || (!ownFolder && !PathBeyondUsersReach(api, place.path.c_str())))
         return false;
-    if (!ownFolder && !PathBeyondUsersReach(api, target.c_str()))
-        return false;
-    target = VersionNumber(version) <= 500 ? PathForOlderNt(target.c_str()) : ExtendedPath(target.c_str());
-    if (target.empty())
-        return false;
-    return api.MoveFileExW(target.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    return RegisterDeletionAtRestart(api, place.path);
 }

@@ -3,6 +3,8 @@
 
 #include "RuntimeApi.h"
 
+#include "Strings.h"
+
 // False for a file on a share, a network drive, a CD or DVD drive or a
 // removable disk, whose deletion at restart would never be carried out, or
 // might be carried out on another disk: the Windows 95 family's test, by
@@ -35,3 +37,17 @@ bool VolumeKeepsDeletion(const RuntimeApi& api, const wchar_t* path);
 // out as SYSTEM, following the path as it stands then.
 bool ScheduleDeletionAtRestart(const RuntimeApi& api, const wchar_t* path,
                                HANDLE examined = INVALID_HANDLE_VALUE, bool ownFolder = false);
+
+// The NT family's steps of the above, for a caller that acts between them.
+// Where the deletion at the restart would find the file: the plain path
+// (as the examined handle names the file now, on Vista and later; through
+// letters of every session before), empty where none can be named; and
+// whether the restart reaches that volume at all.
+struct RestartPlace {
+    WString path;
+    bool reached = false;
+};
+RestartPlace PlaceForRestart(const RuntimeApi& api, const wchar_t* path, HANDLE examined);
+// Registers the deletion of the plain drive path in the form the running
+// NT version takes.
+bool RegisterDeletionAtRestart(const RuntimeApi& api, const WString& path);

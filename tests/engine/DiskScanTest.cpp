@@ -2,6 +2,7 @@
 #include "ApiOverride.h"
 #include "FileFind.h"
 #include "FileSystem.h"
+#include "FolderTrust.h"
 #include "Handle.h"
 #include "MemAndFileWalker.h"
 #include "NoMemory.h"
@@ -1771,6 +1772,9 @@ enum class OwnFolder {
     UsersOwn,      // as Wine answers for every folder: the user's
     ReparsePoint,  // trusted by its owner and ACL, but a link
     UsersGroup,    // the program's ACL, but owned by Users, who may change it
+    Squatted,      // one of the usual name that a user made first; a fresh one trusted
+    PlainRun,      // a run without an administrator's rights: no folder owned by Administrators can be made
+    OpenRoot,      // trusted, but on a root whose folders users may rename (Everyone: Full Control)
 };
 OwnFolder ownFolderState = OwnFolder::Trusted;
 bool fatVolume = false;
@@ -1831,11 +1835,61 @@ std::pair<DWORD, DWORD> IdentityOf(HANDLE file)
     return {info.nFileIndexHigh, info.nFileIndexLow};
 }
 
-LONG WINAPI RecordHanding(HANDLE object, ULONG parts, PVOID)
+// Administrators as owner and their ACL, or, given back, any other.
+LONG WINAPI RecordHanding(HANDLE object, ULONG parts, PVOID descriptor)
 {
-    if (parts == DACL_SECURITY_INFORMATION)
+    BYTE own[OwnFolderSecuritySize];
+    OwnFolderSecurity(true, true, own);
+    const auto at = std::find(handed.begin(), handed.end(), IdentityOf(object));
+    if (parts == (OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION) &&
+        std::memcmp(descriptor, own, sizeof own) == 0)
         handed.push_back(IdentityOf(object));
+    else if (at != handed.end())
+        handed.erase(at);
     return 0;
+}
+
+// Making a folder owned by Administrators needs an administrator.
+BOOL WINAPI MadeByAPlainRun(LPCWSTR path, LPSECURITY_ATTRIBUTES security)
+{
+    const auto* descriptor = static_cast<const BYTE*>(security ? security->lpSecurityDescriptor : nullptr);
+    DWORD ownerAt = 0;
+    if (descriptor)
+        std::memcpy(&ownerAt, descriptor + 4, 4);
+    if (ownerAt != 0) {
+        SetLastError(ERROR_INVALID_OWNER);
+        return FALSE;
+    }
+    return ::CreateDirectoryW(path, security);
+}
+
+// The program's folders at C:'s root, usual or fresh.
+std::vector<std::wstring> OwnFoldersMade()
+{
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileW(L"C:\\TavokRemover.quarantine*", &entry);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry))
+        found.push_back(entry.cFileName);
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    return found;
+}
+
+void RemoveOwnFolders()
+{
+    for (const auto& name : OwnFoldersMade()) {
+        const std::wstring folder = L"C:\\" + name;
+        WIN32_FIND_DATAW entry;
+        const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry)) {
+            SetFileAttributesW((folder + L"\\" + entry.cFileName).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
+        }
+        if (find != INVALID_HANDLE_VALUE)
+            FindClose(find);
+        RemoveDirectoryW(folder.c_str());
+    }
 }
 
 BOOL WINAPI RecordRegistrationOfHanded(LPCWSTR path, LPCWSTR replacement, DWORD flags)
@@ -1850,16 +1904,21 @@ BOOL WINAPI RecordRegistrationOfHanded(LPCWSTR path, LPCWSTR replacement, DWORD 
 
 void OwnFolderAsChosen(RuntimeApi& api)
 {
-    api.MoveFileExW = RecordRestartDeletion;
-    if (systemVersion != 0) {
+    if (systemVersion != 0)
         api.GetVersion = ChosenVersion;
-        api.NtSetSecurityObject = RecordHanding;
-        api.MoveFileExW = RecordRegistrationOfHanded;
-    }
+    api.NtSetSecurityObject = RecordHanding;
+    api.MoveFileExW = RecordRegistrationOfHanded;
     api.GetFileInformationByHandle = OwnFolderInformation;
     api.GetVolumeInformationW = ChosenVolume;
+    api.GetDriveTypeA = ChosenDriveType;
+    if (ownFolderState == OwnFolder::PlainRun)
+        api.CreateDirectoryW = MadeByAPlainRun;
     if (ownFolderState != OwnFolder::UsersOwn) {
-        trustedFolders = {L"\\tavokremover.quarantine"};
+        // C:'s root as Windows sets it, but where users may change it.
+        trustedFolders = {ownFolderState == OwnFolder::Squatted ? L"\\tavokremover.quarantine-"
+                                                                : L"\\tavokremover.quarantine"};
+        if (ownFolderState != OwnFolder::OpenRoot)
+            trustedFolders.push_back(L"\\\\?\\c:\\");
         api.NtQuerySecurityObject =
             ownFolderState == OwnFolder::UsersGroup ? OwnedByUsers : TrustedFoldersSecurity;
     }
@@ -1869,7 +1928,7 @@ void OwnFolderAsChosen(RuntimeApi& api)
 
 TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCanChangeItsPath)
 {
-    const std::wstring ownFolder = L"\\\\?\\C:\\TavokRemover.quarantine\\";
+    const std::wstring ownFolder = L"\\\\?\\C:\\TavokRemover.quarantine";
     const struct {
         const char* what;
         OwnFolder folder;
@@ -1877,16 +1936,24 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
         bool moduleMoved;      // registered in the program's own folder
         bool registeredByPath;  // both copies registered where they were found
         DWORD version;          // 0: as Wine reports it
+        UINT drive = DRIVE_UNKNOWN;
     } cases[] = {
         {"the program's own folder", OwnFolder::Trusted, false, true, false, 0},
         {"a folder of that name that the user owns", OwnFolder::UsersOwn, false, false, false, 0},
         {"a link of that name", OwnFolder::ReparsePoint, false, false, false, 0},
         {"a folder of that name owned by Users", OwnFolder::UsersGroup, false, false, false, 0},
+        {"a folder of that name a user made first: a fresh one beside it", OwnFolder::Squatted, false, true, false,
+         0},
+        {"a plain run, which cannot make Administrators the owner", OwnFolder::PlainRun, false, false, false, 0},
+        {"a root whose folders users may rename", OwnFolder::OpenRoot, false, false, false, 0},
+        {"a removable disk, which the restart may not find", OwnFolder::Trusted, false, false, false, 0,
+         DRIVE_REMOVABLE},
         {"a FAT volume, which holds no links", OwnFolder::UsersOwn, true, false, true, 0},
         // Its deletion at the restart runs as SYSTEM through the file's
         // own ACL, which a worm may make deny it.
         {"XP: each copy's ACL handed to Administrators and SYSTEM first", OwnFolder::Trusted, false, true, false,
          0x0A280105},
+        {"XP, a folder of that name owned by Users", OwnFolder::UsersGroup, false, false, false, 0x0A280105},
         {"XP on FAT", OwnFolder::UsersOwn, true, false, true, 0x0A280105},
     };
     for (const auto& c : cases) {
@@ -1906,6 +1973,9 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
         SetFileAttributesA(held.c_str(), FILE_ATTRIBUTE_READONLY);
         HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        if (c.folder == OwnFolder::Squatted) {
+            ASSERT_TRUE(CreateDirectoryW(ownFolder.c_str(), nullptr));
+        }
 
         registered.clear();
         handed.clear();
@@ -1913,6 +1983,7 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
         ownFolderState = c.folder;
         fatVolume = c.fat;
         systemVersion = c.version;
+        driveType = c.drive;
         ScanReport report;
         {
             const ApiOverride chosen(OwnFolderAsChosen);
@@ -1926,6 +1997,8 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
         CloseHandle(holder);
         EXPECT_EQ(GetFileAttributesA(held.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
         EXPECT_EQ(registeredUnhanded, 0u);
+        // Only the copies that wait for the restart change owner and ACL.
+        EXPECT_EQ(handed.size(), registered.size());
         ASSERT_EQ(report.rows.size(), 2u);
         std::wstring moduleOutcome, heldOutcome;
         for (const auto& row : report.rows) {
@@ -1945,7 +2018,8 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
         if (c.moduleMoved) {
             // Under a name of the program's own, with the module's bytes.
             ASSERT_EQ(got.size(), 1u);
-            EXPECT_EQ(got[0].compare(0, ownFolder.size(), ownFolder), 0) << AnsiFromWide(got[0].c_str()).c_str();
+            const std::wstring into = ownFolder + (c.folder == OwnFolder::Squatted ? L"-" : L"\\");
+            EXPECT_EQ(got[0].compare(0, into.size(), into), 0) << AnsiFromWide(got[0].c_str()).c_str();
             std::string bytes;
             EXPECT_TRUE(ReadWholeFile(AnsiFromWide(got[0].c_str()).c_str(), bytes) && bytes == dll);
             got.clear();
@@ -1953,11 +2027,15 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
         std::sort(got.begin(), got.end());
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(got, expected);
+        // No folder of the program's is left that it did not use.
+        EXPECT_EQ(OwnFoldersMade().size(), size_t(c.moduleMoved) + (c.folder == OwnFolder::Squatted));
         FreeLibrary(loaded);
+        RemoveOwnFolders();
     }
     ownFolderState = OwnFolder::Trusted;
     fatVolume = false;
     systemVersion = 0;
+    driveType = DRIVE_FIXED;
 }
 
 // The first half of a real restart under Wine, which tests/host/check_restart.py
@@ -2037,26 +2115,89 @@ BOOL WINAPI OneKeyForAll(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info)
     return ok;
 }
 
-void EqualKeys(RuntimeApi& api)
+// Wine lists no file's names: these stand for what Windows would list, each
+// from the volume's root.
+std::vector<std::wstring> fileNames;
+size_t namesGiven = 0;
+
+BOOL WINAPI NextName(HANDLE, LPDWORD length, PWSTR name)
 {
-    api.GetFileInformationByHandle = OneKeyForAll;
+    if (namesGiven == fileNames.size()) {
+        SetLastError(ERROR_HANDLE_EOF);
+        return FALSE;
+    }
+    const std::wstring& next = fileNames[namesGiven];
+    if (*length <= next.size()) {
+        *length = static_cast<DWORD>(next.size() + 1);
+        SetLastError(ERROR_MORE_DATA);
+        return FALSE;
+    }
+    ++namesGiven;
+    lstrcpyW(name, next.c_str());
+    *length = static_cast<DWORD>(next.size() + 1);
+    return TRUE;
+}
+
+HANDLE WINAPI FirstName(LPCWSTR, DWORD, LPDWORD length, PWSTR name)
+{
+    namesGiven = 0;
+    // Any handle FindClose takes.
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = ::FindFirstFileW(L"C:\\*", &entry);
+    if (!NextName(find, length, name)) {
+        FindClose(find);
+        return INVALID_HANDLE_VALUE;
+    }
+    return find;
+}
+
+bool equalKeys = false;
+
+void NamesAndKeys(RuntimeApi& api)
+{
+    if (equalKeys)
+        api.GetFileInformationByHandle = OneKeyForAll;
+    api.FindFirstFileNameW = fileNames.empty() ? nullptr : FirstName;
+    api.FindNextFileNameW = NextName;
 }
 
 }  // namespace
 
 TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
 {
-    for (const bool equalKeys : {false, true}) {
-        SCOPED_TRACE(equalKeys ? "two copies whose keys are equal" : "two names of one file");
+    enum Second { Walked, Outside, EqualKeys, HeldWithDelete };
+    const struct {
+        const char* what;
+        Second second;
+        bool listed;  // the system lists a file's names (Vista and later)
+        const wchar_t* outcome;
+        bool gone;  // both files, or both names
+    } cases[] = {
+        {"two names of one file", Walked, true, L"Deleted", true},
+        {"a second name outside the folders walked", Outside, true, L"Deleted", true},
+        // Removing one name leaves the file under the other.
+        {"a second name the system cannot list", Outside, false, L"Kill Failed", false},
+        {"two copies whose keys are equal", EqualKeys, false, L"Deleted", true},
+        // A handle that may delete could undo the deletion, or rename the
+        // file away from its folder.
+        {"a copy another handle holds with the right to delete", HeldWithDelete, false, L"Kill Failed", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         TempTree tree;
         Infection infection;
-        const std::string first = tree.WriteFile("a\\worm.exe", infection.bytes);
+        const std::string first = tree.WriteFile("walked\\a\\worm.exe", infection.bytes);
         std::string second;
-        if (equalKeys) {
-            second = tree.WriteFile("b\\copy.exe", infection.larger);
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (c.second == EqualKeys) {
+            second = tree.WriteFile("walked\\b\\copy.exe", infection.larger);
+        } else if (c.second == HeldWithDelete) {
+            holder = CreateFileA(first.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                 FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(holder, INVALID_HANDLE_VALUE);
         } else {
-            tree.MakeDir("b");
-            second = tree.Path("b\\second-name.exe");
+            tree.MakeDir(c.second == Walked ? "walked\\b" : "outside");
+            second = tree.Path(c.second == Walked ? "walked\\b\\second-name.exe" : "outside\\second-name.exe");
             ASSERT_TRUE(CreateHardLinkA(second.c_str(), first.c_str(), nullptr)) << GetLastError();
             BY_HANDLE_FILE_INFORMATION info = {};
             HANDLE open = CreateFileA(second.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -2064,21 +2205,38 @@ TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
             CloseHandle(open);
             ASSERT_EQ(info.nNumberOfLinks, 2u);
         }
-        const ApiOverride keys(equalKeys ? EqualKeys : nullptr);
+        fileNames.clear();
+        if (c.listed)
+            fileNames = {Widen(first).substr(2), Widen(second).substr(2)};
+        equalKeys = c.second == EqualKeys;
+        const ApiOverride names(NamesAndKeys);
         ScanHost host;
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
         const ScanReport report = host.Run([&](ScanContext&) {
-            walker.ScanDirectory(Widen(tree.Root()).c_str());
+            walker.ScanDirectory(Widen(tree.Path("walked")).c_str());
             // The first name met again, as the memory pass gives it, once gone.
             walker.OnFile(1, Widen(first).c_str(), MemAndFileWalker::UnknownSize);
         });
-        EXPECT_EQ(walker.infected, 2u);
-        EXPECT_EQ(walker.deleted, 2u);
-        EXPECT_EQ(report.rows.size(), 2u);
+        if (holder != INVALID_HANDLE_VALUE) {
+            // What the holder could do: the deletion undone.
+            static const auto setInformation =
+                ResolveFunction<NtSetInformationFileFn>(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile");
+            NativeIoStatus status = {};
+            BOOLEAN keep = FALSE;
+            setInformation(holder, &status, &keep, sizeof keep, 13);  // FileDispositionInformation
+            CloseHandle(holder);
+        }
+        const size_t copies = c.second == EqualKeys ? 2 : 1;
+        EXPECT_EQ(walker.infected, copies);
+        ASSERT_EQ(report.rows.size(), copies);
         for (const auto& row : report.rows)
-            EXPECT_EQ(row.outcome, L"Deleted") << AnsiFromWide(row.path.c_str()).c_str();
-        EXPECT_FALSE(FileExists(first));
-        EXPECT_FALSE(FileExists(second));
+            EXPECT_EQ(row.outcome, c.outcome) << AnsiFromWide(row.path.c_str()).c_str();
+        EXPECT_EQ(FileExists(first), c.second == HeldWithDelete);
+        if (!second.empty()) {
+            EXPECT_EQ(FileExists(second), !c.gone);
+        }
     }
+    fileNames.clear();
+    equalKeys = false;
 }

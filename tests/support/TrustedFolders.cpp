@@ -17,6 +17,9 @@ LONG WINAPI TrustedFoldersSecurity(HANDLE object, ULONG parts, PVOID descriptor,
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](wchar_t c) { return static_cast<wchar_t>(c >= L'A' && c <= L'Z' ? c + 32 : c); });
     const bool trusted = std::any_of(trustedFolders.begin(), trustedFolders.end(), [&](const std::wstring& part) {
+        // A drive's root, \\?\c:\, stands for itself alone.
+        if (part.size() > 2 && part.compare(part.size() - 2, 2, L":\\") == 0)
+            return lower == part;
         return part.empty() || lower.find(part) != std::wstring::npos;
     });
     if (!trusted) {
@@ -35,6 +38,6 @@ LONG WINAPI TrustedFoldersSecurity(HANDLE object, ULONG parts, PVOID descriptor,
 
 void OwnFolderTrusted(RuntimeApi& api)
 {
-    trustedFolders = {L"\\tavokremover.quarantine"};
+    trustedFolders = {L"\\tavokremover.quarantine", L"\\\\?\\c:\\"};
     api.NtQuerySecurityObject = TrustedFoldersSecurity;
 }

@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
-// Lower-case parts of paths; an empty text matches every folder.
+// Lower-case parts of paths; an empty text matches every folder, and a
+// drive's root (\\?\c:\) itself alone.
 extern std::vector<std::wstring> trustedFolders;
 
 LONG WINAPI TrustedFoldersSecurity(HANDLE object, ULONG parts, PVOID descriptor, ULONG length, PULONG needed);
 
-// The program's own folder at the root of each volume, trusted alone.
+// The program's own folder at the root of each volume, and C:'s root, which
+// on Windows no user may rename, delete or re-ACL, trusted alone.
 void OwnFolderTrusted(RuntimeApi& api);
