@@ -2059,14 +2059,31 @@ TEST(RestartUnderWine, CopiesInUseAreRegistered)
     CreateDirectoryA((base + "\\inf").c_str(), nullptr);
     CreateDirectoryA((base + "\\inf\\mod").c_str(), nullptr);
     CreateDirectoryA((base + "\\plain").c_str(), nullptr);
+    CreateDirectoryA((base + "\\links").c_str(), nullptr);
     const std::string heldPath = base + "\\inf\\held-read.bin";
+    const std::string heldDeletePath = base + "\\inf\\held-delete.bin";
     const std::string modulePath = base + "\\inf\\mod\\module.dll";
     const std::string plainPath = base + "\\plain\\in-use.dll";
+    // Copies removed at once: plain, read-only, hidden and system, and one
+    // file under two names.
+    const std::vector<std::string> removed = {base + "\\inf\\plain.exe", base + "\\plain\\marked.exe",
+                                              base + "\\links\\a.exe", base + "\\links\\b.exe"};
     TempTree::WriteFileAt(heldPath, infection.bytes);
+    TempTree::WriteFileAt(heldDeletePath, infection.bytes);
     TempTree::WriteFileAt(modulePath, dll);
     TempTree::WriteFileAt(plainPath, ownDll);
+    TempTree::WriteFileAt(removed[0], infection.bytes);
+    TempTree::WriteFileAt(removed[1], infection.bytes);
+    SetFileAttributesA(removed[1].c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    TempTree::WriteFileAt(removed[2], infection.bytes);
+    ASSERT_TRUE(CreateHardLinkA(removed[3].c_str(), removed[2].c_str(), nullptr));
     HANDLE holder = CreateFileA(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    // A holder that could undo a deletion.
+    HANDLE deleter = CreateFileA(heldDeletePath.c_str(), GENERIC_READ | DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+    ASSERT_NE(deleter, INVALID_HANDLE_VALUE);
     const HMODULE loaded = LoadLibraryA(plainPath.c_str());
     ASSERT_NE(loaded, nullptr);
     ScanReport report;
@@ -2086,16 +2103,34 @@ TEST(RestartUnderWine, CopiesInUseAreRegistered)
         });
     }
     CloseHandle(holder);
+    CloseHandle(deleter);
     FreeLibrary(loaded);
     std::map<std::wstring, std::wstring> outcomes;
     for (const auto& row : report.rows)
         outcomes[row.path] = row.outcome;
-    EXPECT_EQ(outcomes.size(), 3u);
     EXPECT_EQ(outcomes[Widen(modulePath)], L"Delay Delete");
     EXPECT_EQ(outcomes[Widen(plainPath)], L"Delay Delete");
     EXPECT_EQ(outcomes[Widen(heldPath)], L"Kill Failed");
+    EXPECT_EQ(outcomes[Widen(heldDeletePath)], L"Kill Failed");
+    EXPECT_EQ(outcomes[Widen(removed[0])], L"Deleted");
+    EXPECT_EQ(outcomes[Widen(removed[1])], L"Deleted");
+    // Wine lists no file's names: the first name met is removed and its
+    // row does not say so; the second, met next, then goes as the last.
+    EXPECT_EQ(outcomes[Widen(removed[2])], L"Kill Failed");
+    EXPECT_EQ(outcomes[Widen(removed[3])], L"Deleted");
+    EXPECT_EQ(outcomes.size(), 8u);
     EXPECT_FALSE(FileExists(modulePath));
     EXPECT_FALSE(FileExists(plainPath));
+    for (const auto& path : removed)
+        EXPECT_FALSE(FileExists(path)) << path;
+    EXPECT_TRUE(FileExists(heldDeletePath));
+    // Every folder of the program's holds a copy it moved there.
+    WIN32_FIND_DATAA entry;
+    const HANDLE own = FindFirstFileA("C:\\TavokRemover.quarantine*", &entry);
+    ASSERT_NE(own, INVALID_HANDLE_VALUE);
+    for (BOOL more = TRUE; more; more = FindNextFileA(own, &entry))
+        EXPECT_NE(CountFiles(std::string("C:\\") + entry.cFileName), 0u) << entry.cFileName;
+    FindClose(own);
     // For the script: the digests of the copies that must be gone after the
     // restart.
     TempTree::WriteFileAt(base + "\\registered.txt", CryptoApiMd5Hex(dll) + "\n" + CryptoApiMd5Hex(ownDll) + "\n");

@@ -6,9 +6,11 @@ again, following each path as it stands then, links included.
     check_restart.py --wine LOADER --server WINESERVER --engine ENGINE_TESTS.exe --folder NAME
 
 The engine test RestartUnderWine.CopiesInUseAreRegistered scans, in
-C:\\NAME, a copy held by a program and a module a child process runs (both
-in C:\\NAME\\inf) and a module the test itself runs (C:\\NAME\\plain), and
-registers what it can for the restart. Then, as a worm would once the scan
+C:\\NAME, copies in nine states: held by a program without delete sharing,
+held with the right to delete, a module a child process runs (these in
+C:\\NAME\\inf) and a module the test itself runs (C:\\NAME\\plain); plain,
+read-only and hidden copies, and one file under two names, removed at
+once. It registers what it can for the restart. Then, as a worm would once the scan
 is over, C:\\NAME\\inf is renamed away and a link to C:\\NAME\\other, whose
 files have the same names, put in its place (links are made on the host
 side only). The prefix's server is stopped, a program started, and:
@@ -73,6 +75,9 @@ def main():
         return 1
     with open(os.path.join(base, "registered.txt")) as f:
         registered = f.read().split()
+    # Every folder of the program's holds a copy for the restart.
+    unused = [name for name in os.listdir(drive_c) if name.lower().startswith("tavokremover.quarantine")
+              and not digests_under(os.path.join(drive_c, name))]
 
     # The worm's move, after the scan: its folder becomes a link.
     os.rename(os.path.join(base, "inf"), os.path.join(base, "inf-away"))
@@ -87,6 +92,9 @@ def main():
     quiet([options.wine, "cmd.exe", "/c", "exit"], env)
 
     failures = 0
+    for name in unused:
+        print("a folder of the program's that it did not use: %s" % name)
+        failures += 1
     for name, data in others.items():
         path = os.path.join(other, name)
         if not os.path.exists(path):
@@ -102,9 +110,10 @@ def main():
         for path in left.get(digest, []):
             print("registered, still there after the restart: %s" % path)
             failures += 1
-    if not os.path.exists(os.path.join(base, "inf-away", "held-read.bin")):
-        print("the copy reported Kill Failed is gone: was it registered after all?")
-        failures += 1
+    for name in ("held-read.bin", "held-delete.bin"):
+        if not os.path.exists(os.path.join(base, "inf-away", name)):
+            print("the copy %s reported Kill Failed is gone: was it registered after all?" % name)
+            failures += 1
 
     shutil.rmtree(base, ignore_errors=True)
     if failures:
