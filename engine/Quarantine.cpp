@@ -27,9 +27,11 @@ struct RenameInformation {
 
 LONG Rename(const RuntimeApi& api, HANDLE file, HANDLE folder, const wchar_t* name, size_t length)
 {
+    if (length > 32767)
+        return StatusNotResolved;
     const size_t bytes = offsetof(RenameInformation, fileName) + (length + 1) * sizeof(wchar_t);
     UniquePtr<BYTE[]> buffer(new (NoThrow) BYTE[bytes]());
-    if (!buffer || length > 32767)
+    if (!buffer)
         return StatusNotResolved;
     auto* rename = reinterpret_cast<RenameInformation*>(buffer.get());
     rename->rootDirectory = folder;
