@@ -1771,6 +1771,7 @@ enum class OwnFolder {
     UsersOwn,      // as Wine answers for every folder: the user's
     ReparsePoint,  // trusted by its owner and ACL, but a link
     UsersGroup,    // the program's ACL, but owned by Users, who may change it
+    UsersModify,   // owned by Administrators, but Users may rename or delete it
 };
 OwnFolder ownFolderState = OwnFolder::Trusted;
 bool fatVolume = false;
@@ -1819,6 +1820,42 @@ LONG WINAPI OwnedByUsers(HANDLE object, ULONG parts, PVOID descriptor, ULONG len
     return status;
 }
 
+LONG WINAPI ModifiableByUsers(HANDLE object, ULONG parts, PVOID descriptor, ULONG length, PULONG needed)
+{
+    const LONG status = TrustedFoldersSecurity(object, parts, descriptor, length, needed);
+    // The first ACE, after the owner and the ACL's header, made Users' Modify.
+    if (status >= 0 && IsOwnFolder(object)) {
+        auto* ace = static_cast<BYTE*>(descriptor) + 20 + 16 + 8;
+        const DWORD modify = 0x1301BF;
+        std::memcpy(ace + 4, &modify, 4);
+        ace[8 + 15] = 0x21;
+    }
+    return status;
+}
+
+// Windows checks the access the handle was granted; Wine does not for the
+// attributes.
+LONG WINAPI HonouringGrantedAccess(HANDLE file, NativeIoStatus* status, PVOID info, ULONG length, ULONG infoClass)
+{
+    using QueryObjectFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    static const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    static const auto query = ResolveFunction<QueryObjectFn>(ntdll, "NtQueryObject");
+    static const auto real = ResolveFunction<NtSetInformationFileFn>(ntdll, "NtSetInformationFile");
+    struct {
+        ULONG attributes;
+        ACCESS_MASK granted;
+        ULONG rest[12];
+    } basic = {};
+    // The attributes (4) need FILE_WRITE_ATTRIBUTES; a rename (10) and the
+    // disposition (13), DELETE.
+    const ACCESS_MASK needed =
+        infoClass == 4 ? FILE_WRITE_ATTRIBUTES : infoClass == 10 || infoClass == 13 ? DELETE : 0;
+    EXPECT_GE(query(file, 0, &basic, sizeof basic, nullptr), 0);
+    if ((basic.granted & needed) != needed)
+        return static_cast<LONG>(0xC0000022);  // STATUS_ACCESS_DENIED
+    return real(file, status, info, length, infoClass);
+}
+
 // The files whose ACL was handed to Administrators and SYSTEM, by identity,
 // and the registrations of a file not handed first.
 std::vector<std::pair<DWORD, DWORD>> handed;
@@ -1858,10 +1895,13 @@ void OwnFolderAsChosen(RuntimeApi& api)
     }
     api.GetFileInformationByHandle = OwnFolderInformation;
     api.GetVolumeInformationW = ChosenVolume;
+    api.NtSetInformationFile = HonouringGrantedAccess;
     if (ownFolderState != OwnFolder::UsersOwn) {
-        trustedFolders = {L"\\tavokremover.quarantine"};
-        api.NtQuerySecurityObject =
-            ownFolderState == OwnFolder::UsersGroup ? OwnedByUsers : TrustedFoldersSecurity;
+        OwnFolderTrusted(api);
+        if (ownFolderState == OwnFolder::UsersGroup)
+            api.NtQuerySecurityObject = OwnedByUsers;
+        if (ownFolderState == OwnFolder::UsersModify)
+            api.NtQuerySecurityObject = ModifiableByUsers;
     }
 }
 
@@ -1882,6 +1922,7 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
         {"a folder of that name that the user owns", OwnFolder::UsersOwn, false, false, false, 0},
         {"a link of that name", OwnFolder::ReparsePoint, false, false, false, 0},
         {"a folder of that name owned by Users", OwnFolder::UsersGroup, false, false, false, 0},
+        {"a folder of that name that Users may modify", OwnFolder::UsersModify, false, false, false, 0},
         {"a FAT volume, which holds no links", OwnFolder::UsersOwn, true, false, true, 0},
         // Its deletion at the restart runs as SYSTEM through the file's
         // own ACL, which a worm may make deny it.

@@ -7,6 +7,56 @@
 
 std::vector<std::wstring> trustedFolders;
 
+namespace {
+
+std::vector<BYTE> ownFolderMadeWith;
+
+bool IsOwnFolderPath(const std::wstring& lower)
+{
+    const std::wstring own = L"\\tavokremover.quarantine";
+    return lower.size() >= own.size() && lower.compare(lower.size() - own.size(), own.size(), own) == 0;
+}
+
+}  // namespace
+
+BOOL WINAPI MakeOwnFolderAsWindows(LPCWSTR path, LPSECURITY_ATTRIBUTES security)
+{
+    if (security && security->lpSecurityDescriptor) {
+        const auto* sd = static_cast<const BYTE*>(security->lpSecurityDescriptor);
+        ownFolderMadeWith.assign(sd, sd + GetSecurityDescriptorLength(security->lpSecurityDescriptor));
+        WORD control, aclSize, aceCount;
+        DWORD daclAt;
+        std::memcpy(&control, sd + 2, 2);
+        std::memcpy(&daclAt, sd + 16, 4);
+        std::memcpy(&aclSize, sd + daclAt + 2, 2);
+        std::memcpy(&aceCount, sd + daclAt + 4, 2);
+        // The root's entry for every user: Everyone's full control on 2000,
+        // Users' new folders on XP, Authenticated Users' Modify from Vista on.
+        static const BYTE everyone[] = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+        static const BYTE users[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};
+        static const BYTE authenticated[] = {1, 1, 0, 0, 0, 0, 0, 5, 11, 0, 0, 0};
+        const unsigned version = VersionNumber(OrdinaryApi().GetVersion());
+        const BYTE* sid = version == 500 ? everyone : version < 600 ? users : authenticated;
+        const DWORD mask = version == 500 ? FILE_ALL_ACCESS : version < 600 ? FILE_ADD_SUBDIRECTORY : 0x1301BF;
+        const WORD aceSize = static_cast<WORD>(16 + 4 * sid[1]);
+        const BYTE ace[8] = {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERITED_ACE,
+                             BYTE(aceSize), 0, BYTE(mask), BYTE(mask >> 8), BYTE(mask >> 16), BYTE(mask >> 24)};
+        // NT 4.0 takes a given ACL as it is. The program writes its ACL last.
+        if (version >= 500 && !(control & SE_DACL_PROTECTED) && (control & SE_DACL_PRESENT) &&
+            daclAt + aclSize == ownFolderMadeWith.size()) {
+            ownFolderMadeWith.insert(ownFolderMadeWith.end(), ace, ace + 8);
+            ownFolderMadeWith.insert(ownFolderMadeWith.end(), sid, sid + aceSize - 8);
+            aclSize = static_cast<WORD>(aclSize + aceSize);
+            ++aceCount;
+            control |= SE_DACL_AUTO_INHERITED;
+            std::memcpy(&ownFolderMadeWith[2], &control, 2);
+            std::memcpy(&ownFolderMadeWith[daclAt + 2], &aclSize, 2);
+            std::memcpy(&ownFolderMadeWith[daclAt + 4], &aceCount, 2);
+        }
+    }
+    return ::CreateDirectoryW(path, security);
+}
+
 LONG WINAPI TrustedFoldersSecurity(HANDLE object, ULONG parts, PVOID descriptor, ULONG length, PULONG needed)
 {
     wchar_t path[1024] = {};
@@ -26,10 +76,13 @@ LONG WINAPI TrustedFoldersSecurity(HANDLE object, ULONG parts, PVOID descriptor,
     }
     BYTE own[OwnFolderSecuritySize];
     OwnFolderSecurity(true, true, own);
-    *needed = sizeof own;
-    if (length < sizeof own)
+    std::vector<BYTE> answer(own, own + sizeof own);
+    if (IsOwnFolderPath(lower) && !ownFolderMadeWith.empty())
+        answer = ownFolderMadeWith;
+    *needed = static_cast<ULONG>(answer.size());
+    if (length < answer.size())
         return static_cast<LONG>(0xC0000023);  // STATUS_BUFFER_TOO_SMALL
-    std::memcpy(descriptor, own, sizeof own);
+    std::memcpy(descriptor, answer.data(), answer.size());
     return 0;
 }
 
@@ -37,4 +90,5 @@ void OwnFolderTrusted(RuntimeApi& api)
 {
     trustedFolders = {L"\\tavokremover.quarantine"};
     api.NtQuerySecurityObject = TrustedFoldersSecurity;
+    api.CreateDirectoryW = MakeOwnFolderAsWindows;
 }
