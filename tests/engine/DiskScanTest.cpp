@@ -2087,14 +2087,19 @@ void EqualKeys(RuntimeApi& api)
 
 TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
 {
-    for (const bool equalKeys : {false, true}) {
-        SCOPED_TRACE(equalKeys ? "two copies whose keys are equal" : "two names of one file");
+    enum { TwoNames, SameKeys, WrittenBack };
+    for (const int c : {TwoNames, SameKeys, WrittenBack}) {
+        SCOPED_TRACE(c == TwoNames ? "two names of one file" : c == SameKeys ? "two copies whose keys are equal"
+                                                                              : "a copy written back in its place");
         TempTree tree;
         Infection infection;
         const std::string first = tree.WriteFile("a\\worm.exe", infection.bytes);
         std::string second;
-        if (equalKeys) {
+        if (c == SameKeys) {
             second = tree.WriteFile("b\\copy.exe", infection.larger);
+        } else if (c == WrittenBack) {
+            // Written while the first still is: another file, whatever the file system reuses.
+            second = tree.WriteFile("b\\written.exe", infection.bytes);
         } else {
             tree.MakeDir("b");
             second = tree.Path("b\\second-name.exe");
@@ -2105,12 +2110,20 @@ TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
             CloseHandle(open);
             ASSERT_EQ(info.nNumberOfLinks, 2u);
         }
-        const ApiOverride keys(equalKeys ? EqualKeys : nullptr);
+        const ApiOverride keys(c == SameKeys ? EqualKeys : nullptr);
         ScanHost host;
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
         const ScanReport report = host.Run([&](ScanContext&) {
+            if (c == WrittenBack) {
+                // Removed by the memory pass, put back by the worm's other
+                // process before the disk pass comes to it.
+                walker.OnFile(1, Widen(first).c_str(), MemAndFileWalker::UnknownSize);
+                EXPECT_TRUE(MoveFileA(second.c_str(), first.c_str()));
+            }
             walker.ScanDirectory(Widen(tree.Root()).c_str());
+            if (c == WrittenBack)
+                return;
             // The first name met again, as the memory pass gives it, once gone.
             walker.OnFile(1, Widen(first).c_str(), MemAndFileWalker::UnknownSize);
         });
