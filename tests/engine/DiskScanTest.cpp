@@ -1582,9 +1582,23 @@ BOOL WINAPI StandInTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS infoClass, L
     return TRUE;
 }
 
+// A share that grants Change but not Full Control refuses the ACL rights.
+bool aclRightsRefused = false;
+
+HANDLE WINAPI RefuseAclRights(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                              DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    if (aclRightsRefused && (access & (WRITE_DAC | WRITE_OWNER))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+}
+
 void StandInWindows(RuntimeApi& api)
 {
     api.GetVersion = StandInVersion;
+    api.CreateFileW = RefuseAclRights;
     api.GetTokenInformation = StandInTokenInformation;
     api.MoveFileExW = RefuseRestartDeletionWith;
     api.GetWindowsDirectoryA = TestWindowsFolder;
@@ -1615,6 +1629,7 @@ TEST(DiskScanLocalized, ARemovalRefusedForLackOfRightsAsksToRunAsAdministrator)
         StandInSystem system;
         Hold hold;
         bool asked;
+        bool aclRefused = false;
     } cases[] = {
         // On Vista the group list says the opposite: only the elevation decides.
         {"Vista, not elevated", {Vista, FALSE, Member, ERROR_ACCESS_DENIED}, Hold::Open, true},
@@ -1628,6 +1643,7 @@ TEST(DiskScanLocalized, ARemovalRefusedForLackOfRightsAsksToRunAsAdministrator)
          Hold::Loaded, false},
         {"NT 4.0, no administrator", {Nt4, FALSE, 0, ERROR_ACCESS_DENIED}, Hold::Open, true},
         {"XP, an administrator", {Xp, FALSE, Member, ERROR_ACCESS_DENIED}, Hold::Open, false},
+        {"XP, a share refusing the ACL rights", {Xp, FALSE, Member, ERROR_ACCESS_DENIED}, Hold::Open, false, true},
         {"XP, administrators for denying only", {Xp, FALSE, SE_GROUP_USE_FOR_DENY_ONLY, ERROR_ACCESS_DENIED},
          Hold::Open, true},
         {"Windows 98", {Windows98, FALSE, 0, ERROR_ACCESS_DENIED}, Hold::Open, false},
@@ -1636,6 +1652,7 @@ TEST(DiskScanLocalized, ARemovalRefusedForLackOfRightsAsksToRunAsAdministrator)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         standIn = c.system;
+        aclRightsRefused = c.aclRefused;
         const HeldCopyScan scan = ScanLooseAndHeldCopies(StandInWindows, c.hold);
         // A running copy is met by both passes, and is one file.
         const UINT failed = 1;
