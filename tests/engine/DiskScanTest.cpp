@@ -1583,9 +1583,23 @@ BOOL WINAPI StandInTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS infoClass, L
     return TRUE;
 }
 
+// A share that grants Change but not Full Control refuses the ACL rights.
+bool aclRightsRefused = false;
+
+HANDLE WINAPI RefuseAclRights(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                              DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    if (aclRightsRefused && (access & (WRITE_DAC | WRITE_OWNER))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+}
+
 void StandInWindows(RuntimeApi& api)
 {
     api.GetVersion = StandInVersion;
+    api.CreateFileW = RefuseAclRights;
     api.GetTokenInformation = StandInTokenInformation;
     api.MoveFileExW = RefuseRestartDeletionWith;
     api.GetWindowsDirectoryA = TestWindowsFolder;
@@ -1616,6 +1630,7 @@ TEST(DiskScanLocalized, ARemovalRefusedForLackOfRightsAsksToRunAsAdministrator)
         StandInSystem system;
         Hold hold;
         bool asked;
+        bool aclRefused = false;
     } cases[] = {
         // On Vista the group list says the opposite: only the elevation decides.
         {"Vista, not elevated", {Vista, FALSE, Member, ERROR_ACCESS_DENIED}, Hold::Open, true},
@@ -1629,6 +1644,7 @@ TEST(DiskScanLocalized, ARemovalRefusedForLackOfRightsAsksToRunAsAdministrator)
          Hold::Loaded, false},
         {"NT 4.0, no administrator", {Nt4, FALSE, 0, ERROR_ACCESS_DENIED}, Hold::Open, true},
         {"XP, an administrator", {Xp, FALSE, Member, ERROR_ACCESS_DENIED}, Hold::Open, false},
+        {"XP, a share refusing the ACL rights", {Xp, FALSE, Member, ERROR_ACCESS_DENIED}, Hold::Open, false, true},
         {"XP, administrators for denying only", {Xp, FALSE, SE_GROUP_USE_FOR_DENY_ONLY, ERROR_ACCESS_DENIED},
          Hold::Open, true},
         {"Windows 98", {Windows98, FALSE, 0, ERROR_ACCESS_DENIED}, Hold::Open, false},
@@ -1637,6 +1653,7 @@ TEST(DiskScanLocalized, ARemovalRefusedForLackOfRightsAsksToRunAsAdministrator)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         standIn = c.system;
+        aclRightsRefused = c.aclRefused;
         const HeldCopyScan scan = ScanLooseAndHeldCopies(StandInWindows, c.hold);
         // A running copy is met by both passes, and is one file.
         const UINT failed = 1;
@@ -1772,6 +1789,7 @@ enum class OwnFolder {
     UsersOwn,      // as Wine answers for every folder: the user's
     ReparsePoint,  // trusted by its owner and ACL, but a link
     UsersGroup,    // the program's ACL, but owned by Users, who may change it
+    UsersModify,   // owned by Administrators, but Users may rename or delete it
     Squatted,      // one of the usual name that a user made first; a fresh one trusted
     PlainRun,      // a run without an administrator's rights: no folder owned by Administrators can be made
     OpenRoot,      // trusted, but on a root whose folders users may rename (Everyone: Full Control)
@@ -1821,6 +1839,42 @@ LONG WINAPI OwnedByUsers(HANDLE object, ULONG parts, PVOID descriptor, ULONG len
     if (status >= 0 && IsOwnFolder(object))
         static_cast<BYTE*>(descriptor)[20 + 12] = 0x21;  // 545: Users
     return status;
+}
+
+LONG WINAPI ModifiableByUsers(HANDLE object, ULONG parts, PVOID descriptor, ULONG length, PULONG needed)
+{
+    const LONG status = TrustedFoldersSecurity(object, parts, descriptor, length, needed);
+    // The first ACE, after the owner and the ACL's header, made Users' Modify.
+    if (status >= 0 && IsOwnFolder(object)) {
+        auto* ace = static_cast<BYTE*>(descriptor) + 20 + 16 + 8;
+        const DWORD modify = 0x1301BF;
+        std::memcpy(ace + 4, &modify, 4);
+        ace[8 + 15] = 0x21;
+    }
+    return status;
+}
+
+// Windows checks the access the handle was granted; Wine does not for the
+// attributes.
+LONG WINAPI HonouringGrantedAccess(HANDLE file, NativeIoStatus* status, PVOID info, ULONG length, ULONG infoClass)
+{
+    using QueryObjectFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    static const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    static const auto query = ResolveFunction<QueryObjectFn>(ntdll, "NtQueryObject");
+    static const auto real = ResolveFunction<NtSetInformationFileFn>(ntdll, "NtSetInformationFile");
+    struct {
+        ULONG attributes;
+        ACCESS_MASK granted;
+        ULONG rest[12];
+    } basic = {};
+    // The attributes (4) need FILE_WRITE_ATTRIBUTES; a rename (10) and the
+    // disposition (13), DELETE.
+    const ACCESS_MASK needed =
+        infoClass == 4 ? FILE_WRITE_ATTRIBUTES : infoClass == 10 || infoClass == 13 ? DELETE : 0;
+    EXPECT_GE(query(file, 0, &basic, sizeof basic, nullptr), 0);
+    if ((basic.granted & needed) != needed)
+        return static_cast<LONG>(0xC0000022);  // STATUS_ACCESS_DENIED
+    return real(file, status, info, length, infoClass);
 }
 
 // The files whose ACL was handed to Administrators and SYSTEM, by identity,
@@ -1911,16 +1965,20 @@ void OwnFolderAsChosen(RuntimeApi& api)
     api.GetFileInformationByHandle = OwnFolderInformation;
     api.GetVolumeInformationW = ChosenVolume;
     api.GetDriveTypeA = ChosenDriveType;
-    if (ownFolderState == OwnFolder::PlainRun)
-        api.CreateDirectoryW = MadeByAPlainRun;
+    api.NtSetInformationFile = HonouringGrantedAccess;
     if (ownFolderState != OwnFolder::UsersOwn) {
+        OwnFolderTrusted(api);
+        if (ownFolderState == OwnFolder::Squatted)
+            trustedFolders = {L"\\tavokremover.quarantine-", L"\\\\?\\c:\\"};
         // C:'s root as Windows sets it, but where users may change it.
-        trustedFolders = {ownFolderState == OwnFolder::Squatted ? L"\\tavokremover.quarantine-"
-                                                                : L"\\tavokremover.quarantine"};
-        if (ownFolderState != OwnFolder::OpenRoot)
-            trustedFolders.push_back(L"\\\\?\\c:\\");
-        api.NtQuerySecurityObject =
-            ownFolderState == OwnFolder::UsersGroup ? OwnedByUsers : TrustedFoldersSecurity;
+        if (ownFolderState == OwnFolder::OpenRoot)
+            trustedFolders = {L"\\tavokremover.quarantine"};
+        if (ownFolderState == OwnFolder::PlainRun)
+            api.CreateDirectoryW = MadeByAPlainRun;
+        if (ownFolderState == OwnFolder::UsersGroup)
+            api.NtQuerySecurityObject = OwnedByUsers;
+        if (ownFolderState == OwnFolder::UsersModify)
+            api.NtQuerySecurityObject = ModifiableByUsers;
     }
 }
 
@@ -1942,6 +2000,7 @@ TEST(DiskScan, ACopyInUseWaitsForTheRestartInTheProgramsOwnFolderOrWhereNoUserCa
         {"a folder of that name that the user owns", OwnFolder::UsersOwn, false, false, false, 0},
         {"a link of that name", OwnFolder::ReparsePoint, false, false, false, 0},
         {"a folder of that name owned by Users", OwnFolder::UsersGroup, false, false, false, 0},
+        {"a folder of that name that Users may modify", OwnFolder::UsersModify, false, false, false, 0},
         {"a folder of that name a user made first: a fresh one beside it", OwnFolder::Squatted, false, true, false,
          0},
         {"a plain run, which cannot make Administrators the owner", OwnFolder::PlainRun, false, false, false, 0},
@@ -2200,7 +2259,7 @@ void NamesAndKeys(RuntimeApi& api)
 
 TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
 {
-    enum Second { Walked, Outside, EqualKeys, HeldWithDelete };
+    enum Second { Walked, Outside, EqualKeys, WrittenBack, HeldWithDelete };
     const struct {
         const char* what;
         Second second;
@@ -2213,6 +2272,9 @@ TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
         // Removing one name leaves the file under the other.
         {"a second name the system cannot list", Outside, false, L"Kill Failed", false},
         {"two copies whose keys are equal", EqualKeys, false, L"Deleted", true},
+        // Removed by the memory pass, put back by the worm's other process
+        // before the disk pass comes to it: another file, met anew.
+        {"a copy written back in its place", WrittenBack, false, L"Deleted", true},
         // A handle that may delete could undo the deletion, or rename the
         // file away from its folder.
         {"a copy another handle holds with the right to delete", HeldWithDelete, false, L"Kill Failed", false},
@@ -2226,6 +2288,9 @@ TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
         HANDLE holder = INVALID_HANDLE_VALUE;
         if (c.second == EqualKeys) {
             second = tree.WriteFile("walked\\b\\copy.exe", infection.larger);
+        } else if (c.second == WrittenBack) {
+            // Written while the first still is: another file, whatever the file system reuses.
+            second = tree.WriteFile("b\\written.exe", infection.bytes);
         } else if (c.second == HeldWithDelete) {
             holder = CreateFileA(first.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE |
                                  FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -2249,6 +2314,10 @@ TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
         RecordingWalker walker(&host.Context(), infection.Set());
         walker.examineFiles = true;
         const ScanReport report = host.Run([&](ScanContext&) {
+            if (c.second == WrittenBack) {
+                walker.OnFile(1, Widen(first).c_str(), MemAndFileWalker::UnknownSize);
+                EXPECT_TRUE(MoveFileA(second.c_str(), first.c_str()));
+            }
             walker.ScanDirectory(Widen(tree.Path("walked")).c_str());
             // The first name met again, as the memory pass gives it, once gone.
             walker.OnFile(1, Widen(first).c_str(), MemAndFileWalker::UnknownSize);
@@ -2262,7 +2331,7 @@ TEST(DiskScan, EveryNameOfAnInfectedFileIsRemovedAndCopiesWithEqualKeysAreBoth)
             setInformation(holder, &status, &keep, sizeof keep, 13);  // FileDispositionInformation
             CloseHandle(holder);
         }
-        const size_t copies = c.second == EqualKeys ? 2 : 1;
+        const size_t copies = c.second == EqualKeys || c.second == WrittenBack ? 2 : 1;
         EXPECT_EQ(walker.infected, copies);
         EXPECT_EQ(report.rows.size(), copies);
         for (const auto& row : report.rows)

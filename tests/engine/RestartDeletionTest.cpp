@@ -370,9 +370,13 @@ UINT WINAPI FixedDrive(LPCSTR)
     return DRIVE_FIXED;
 }
 
-// The volume's device, opened for the bus query: any handle stands for it.
-HANDLE WINAPI AnyVolume(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+// The volume's device, opened for the bus query: any handle stands for it,
+// the path kept for the query.
+std::wstring lastOpened;
+
+HANDLE WINAPI AnyVolume(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
+    lastOpened = path;
     return CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
@@ -509,9 +513,11 @@ BOOL WINAPI ChosenFlags(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags,
     return TRUE;
 }
 
+// Only the volume's device answers; a root folder (\\.\C:\) is none.
 BOOL WINAPI ChosenBus(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outBytes, LPDWORD returned, LPOVERLAPPED)
 {
-    if (code != IOCTL_STORAGE_QUERY_PROPERTY || outBytes < sizeof(STORAGE_DEVICE_DESCRIPTOR))
+    if (code != IOCTL_STORAGE_QUERY_PROPERTY || outBytes < sizeof(STORAGE_DEVICE_DESCRIPTOR) ||
+        lastOpened != L"\\\\.\\C:")
         return FALSE;
     auto* descriptor = static_cast<STORAGE_DEVICE_DESCRIPTOR*>(out);
     descriptor->BusType = chosenBus;

@@ -2,6 +2,22 @@
 // under a fresh name the memory pass must meet and remove.
 #include <windows.h>
 
+#include <cstring>
+
+// A copy named stuck-in-attach.dll never returns from its attach, so the
+// thread that loads it holds the loader's lock for good; it says so first.
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    char path[MAX_PATH] = {};
+    if (reason != DLL_PROCESS_ATTACH || !GetModuleFileNameA(instance, path, MAX_PATH) ||
+        !std::strstr(path, "stuck-in-attach.dll"))
+        return TRUE;
+    if (HANDLE entered = OpenEventA(EVENT_MODIFY_STATE, FALSE, "TavokProbeInAttach"))
+        SetEvent(entered);
+    Sleep(INFINITE);
+    return TRUE;
+}
+
 extern "C" __declspec(dllexport) int TavokProbe()
 {
     return 0x7A40;

@@ -189,10 +189,27 @@ private:
     std::vector<HANDLE> children_;
 };
 
+// A thread of the process loads the DLL, whose attach never returns: the
+// loader's lock stays held, as by a thread stopped inside a DLL's attach
+// or a tool-help call. kernel32 lies at one address in every process.
+void StickInAttach(HANDLE process, const std::string& dll, HANDLE entered)
+{
+    void* remote = VirtualAllocEx(process, nullptr, dll.size() + 1, MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(remote, nullptr);
+    ASSERT_TRUE(WriteProcessMemory(process, remote, dll.c_str(), dll.size() + 1, nullptr));
+    const auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+    ResetEvent(entered);
+    KernelHandle thread(CreateRemoteThread(process, nullptr, 0, load, remote, 0, nullptr));
+    ASSERT_TRUE(thread) << GetLastError();
+    ASSERT_EQ(WaitForSingleObject(entered, 10000), WAIT_OBJECT_0);
+}
+
 }  // namespace
 
 // The call threads of the memory pass and the worker may still be running
-// when the dialog ends; whatever they hold, Exit must end the process.
+// when the dialog ends, and another thread may hold the loader's lock;
+// whatever they hold, Exit must end the process.
 TEST(ProductExit, EveryRunEndsWithinASecondOfExitAfterAScanOfFilesAndModulesInUse)
 {
     TempTree tree;
@@ -207,6 +224,8 @@ TEST(ProductExit, EveryRunEndsWithinASecondOfExitAfterAScanOfFilesAndModulesInUs
     CloseHandle(file);  // the first child holds it now
     ASSERT_EQ(holders.Count(), 2u);
     Sleep(500);  // both load the DLL
+    const std::string stuck = tree.WriteFile("stuck-in-attach.dll", probe);
+    const KernelHandle entered(CreateEventA(nullptr, TRUE, FALSE, "TavokProbeInAttach"));
 
     // Twenty runs, or as many as the test's configuration asks.
     const char* asked = std::getenv("TAVOK_EXIT_RUNS");
@@ -225,6 +244,7 @@ TEST(ProductExit, EveryRunEndsWithinASecondOfExitAfterAScanOfFilesAndModulesInUs
         for (int i = 0; i < 500 && !IsWindowEnabled(main); ++i)
             Sleep(20);
         ASSERT_TRUE(IsWindowEnabled(main));
+        StickInAttach(process.Get(), stuck, entered.Get());
 
         // Exit does nothing until the worker has let go, a moment after its box.
         const DWORD exitAt = GetTickCount();

@@ -2,7 +2,9 @@
 // ever out of that user's reach there. This stands in for the security
 // query: a folder whose path holds one of the chosen texts answers as the
 // program's own folder does on Windows (owned by Administrators, changed
-// only by them and SYSTEM); any other answers as Wine does.
+// only by them and SYSTEM); any other answers as Wine does. The program's
+// own folder, once made through the stand-in below, answers with what it
+// was made with, as Windows keeps it.
 #pragma once
 
 #include "RuntimeApi.h"
@@ -18,6 +20,13 @@ extern std::vector<std::wstring> trustedFolders;
 
 LONG WINAPI TrustedFoldersSecurity(HANDLE object, ULONG parts, PVOID descriptor, ULONG length, PULONG needed);
 
-// The program's own folder at the root of each volume, and C:'s root, which
-// on Windows no user may rename, delete or re-ACL, trusted alone.
+// Windows' CreateDirectoryW, which Wine's keeps no descriptor of: the one
+// given, with the root's inheritable entries added unless its ACL is
+// protected. The program asks each time; a folder already there was made by
+// the same code.
+BOOL WINAPI MakeOwnFolderAsWindows(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+
+// The program's own folders at the root of each volume, made as Windows
+// makes them, and C:'s root, which on Windows no user may rename, delete or
+// re-ACL, trusted alone.
 void OwnFolderTrusted(RuntimeApi& api);
