@@ -460,3 +460,223 @@ TEST(FileTable, AScanOfTheDriveGivesTheWalksCountsAndRows)
     EXPECT_EQ(table.unexamined, walk.unexamined);
     EXPECT_EQ(table.rows, walk.rows);
 }
+
+namespace {
+
+// A record of the image with its fix-ups undone, edited, and written back
+// with them done again.
+class RecordEdit {
+public:
+    RecordEdit(std::vector<uint8_t>& image, size_t offset)
+        : image_(image), offset_(offset), bytes_(image.begin() + offset, image.begin() + offset + RecordBytes)
+    {
+        const uint16_t usa = At16(bytes_, 4);
+        for (size_t i = 1; i <= RecordBytes / 512; ++i) {
+            bytes_[i * 512 - 2] = bytes_[usa + 2 * i];
+            bytes_[i * 512 - 1] = bytes_[usa + 2 * i + 1];
+        }
+    }
+    ~RecordEdit()
+    {
+        const uint16_t usa = At16(bytes_, 4);
+        for (size_t i = 1; i <= RecordBytes / 512; ++i) {
+            bytes_[usa + 2 * i] = bytes_[i * 512 - 2];
+            bytes_[usa + 2 * i + 1] = bytes_[i * 512 - 1];
+            bytes_[i * 512 - 2] = bytes_[usa];
+            bytes_[i * 512 - 1] = bytes_[usa + 1];
+        }
+        std::copy(bytes_.begin(), bytes_.end(), image_.begin() + offset_);
+    }
+    RecordEdit(const RecordEdit&) = delete;
+    RecordEdit& operator=(const RecordEdit&) = delete;
+
+    std::vector<uint8_t>& bytes() { return bytes_; }
+    // The offset of the record's first attribute of that type, or 0.
+    size_t Attribute(uint32_t type, size_t after = 0) const
+    {
+        for (size_t a = At16(bytes_, 0x14); a + 8 <= RecordBytes && At32(bytes_, a) != 0xFFFFFFFF;
+             a += At32(bytes_, a + 4)) {
+            if (At32(bytes_, a) == type && a > after)
+                return a;
+            if (At32(bytes_, a + 4) == 0)
+                break;
+        }
+        return 0;
+    }
+    size_t Value(size_t attribute) const { return attribute + At16(bytes_, attribute + 0x14); }
+    void Put16(size_t at, uint16_t value)
+    {
+        bytes_[at] = static_cast<uint8_t>(value);
+        bytes_[at + 1] = static_cast<uint8_t>(value >> 8);
+    }
+    void Put64(size_t at, uint64_t value)
+    {
+        for (int i = 0; i < 8; ++i)
+            bytes_[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+
+private:
+    std::vector<uint8_t>& image_;
+    size_t offset_;
+    std::vector<uint8_t> bytes_;
+};
+
+// The table's record (below the mirror's copies) of the file or folder of
+// that long name.
+size_t RecordNamed(const std::vector<uint8_t>& image, const std::wstring& name)
+{
+    std::vector<uint8_t> wanted;
+    for (wchar_t c : name) {
+        wanted.push_back(static_cast<uint8_t>(c));
+        wanted.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    for (size_t at = 0; at + RecordBytes <= image.size(); at += RecordBytes) {
+        if (std::memcmp(&image[at], "FILE", 4) != 0 || At32(image, at + 0x2C) < 16)
+            continue;
+        std::vector<uint8_t> copy(image.begin() + at, image.begin() + at + RecordBytes);
+        RecordEdit record(copy, 0);
+        for (size_t a = record.Attribute(0x30); a; a = record.Attribute(0x30, a)) {
+            const size_t value = record.Value(a);
+            if (record.bytes()[value + 0x40] == name.size() &&
+                std::memcmp(&record.bytes()[value + 0x42], wanted.data(), wanted.size()) == 0)
+                return at;
+        }
+    }
+    return 0;
+}
+
+// The first file record with an attribute list.
+size_t RecordWithList(const std::vector<uint8_t>& image)
+{
+    for (size_t at = 0; at + RecordBytes <= image.size(); at += RecordBytes) {
+        if (std::memcmp(&image[at], "FILE", 4) != 0 || At32(image, at + 0x2C) < 16 || At32(image, at + 0x20))
+            continue;
+        std::vector<uint8_t> copy(image.begin() + at, image.begin() + at + RecordBytes);
+        if (RecordEdit(copy, 0).Attribute(0x20))
+            return at;
+    }
+    return 0;
+}
+
+uint64_t ReferenceAt(const std::vector<uint8_t>& image, size_t record)
+{
+    return At32(image, record + 0x2C) | static_cast<uint64_t>(At16(image, record + 0x10)) << 48;
+}
+
+struct Damage {
+    const char* name;
+    std::function<void(std::vector<uint8_t>& image)> apply;
+};
+
+}  // namespace
+
+// Each damage the reader must meet by leaving the drive to the walk.
+TEST(FileTable, WhatDoesNotAddUpLeavesTheDriveToTheWalk)
+{
+    std::vector<uint8_t> image = ImageBytes();
+    ASSERT_GT(image.size(), 1u << 20);
+    const size_t file = RecordNamed(image, L"nonresident.bin");
+    const size_t linked = RecordWithList(image);
+    const size_t names = RecordNamed(image, L"names");
+    const size_t inner = RecordNamed(image, L"\x6587\x4EF6\x5939");
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(linked);
+    ASSERT_TRUE(names);
+    ASSERT_TRUE(inner);
+    const uint64_t innerReference = ReferenceAt(image, inner);
+    const uint64_t fileReference = ReferenceAt(image, file);
+    size_t table = 0;
+    for (size_t at = 0; at < image.size() && !table; at += RecordBytes)
+        table = std::memcmp(&image[at], "FILE", 4) == 0 && At32(image, at + 0x2C) == 0 ? at : 0;
+    ASSERT_TRUE(table);
+
+    const Damage damages[] = {
+        {"nothing", nullptr},
+        {"a fix-up that does not match its sector", [&](std::vector<uint8_t>& i) { i[file + 510] ^= 1; }},
+        {"a file's run leaving the volume",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, file);
+             const size_t runs = r.Attribute(0x80) + At16(r.bytes(), r.Attribute(0x80) + 0x20);
+             r.bytes()[runs] = 0x41;  // one byte of length, four of cluster
+             r.Put16(runs + 2, 0);
+             r.Put16(runs + 4, 0x100);
+         }},
+        {"the table's own run leaving the volume",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, table);
+             const size_t runs = r.Attribute(0x80) + At16(r.bytes(), r.Attribute(0x80) + 0x20);
+             r.bytes()[runs + 1 + (r.bytes()[runs] & 0xF) + (r.bytes()[runs] >> 4) - 1] = 0x7F;
+         }},
+        {"folders that are each other's parent",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, names);
+             r.Put64(r.Value(r.Attribute(0x30)), innerReference);
+         }},
+        {"a parent that is no folder",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, file);
+             r.Put64(r.Value(r.Attribute(0x30)), fileReference);
+         }},
+        {"an attribute longer than its record",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, file);
+             r.Put16(r.Attribute(0x80) + 4, 0x800);
+         }},
+        {"a record in use that the table's map does not mark",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, file);
+             r.bytes()[0x16] &= 0xFE;
+         }},
+        {"a file record that claims to extend another",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, file);
+             r.Put64(0x20, innerReference);
+         }},
+        {"a file with only a short name",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, file);
+             r.bytes()[r.Value(r.Attribute(0x30)) + 0x41] = 2;
+         }},
+        {"a file marked as a folder",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, file);
+             r.bytes()[0x16] |= 2;
+         }},
+        {"an attribute list naming a record that does not extend the file",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, linked);
+             const size_t a = r.Attribute(0x20);
+             // The list in the record, or in its first run's clusters.
+             std::vector<uint8_t>* bytes = &r.bytes();
+             size_t entry = r.Value(a);
+             if (r.bytes()[a + 8]) {
+                 const size_t runs = a + At16(r.bytes(), a + 0x20);
+                 const unsigned lengthBytes = r.bytes()[runs] & 0xF;
+                 size_t cluster = 0;
+                 for (unsigned k = r.bytes()[runs] >> 4; k-- > 0;)
+                     cluster = cluster << 8 | r.bytes()[runs + 1 + lengthBytes + k];
+                 bytes = &i;
+                 entry = cluster * 4096;
+             }
+             while (At32(*bytes, entry + 0x10) == At32(r.bytes(), 0x2C))
+                 entry += At16(*bytes, entry + 4);
+             for (int k = 0; k < 8; ++k)
+                 (*bytes)[entry + 0x10 + k] = static_cast<uint8_t>(innerReference >> (8 * k));
+         }},
+        {"a name no path can carry",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, file);
+             r.Put16(r.Value(r.Attribute(0x30)) + 0x42, L':');
+         }},
+    };
+    const Wanted wanted = [](uint64_t size) { return size == 1300; };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        std::vector<uint8_t> copy = image;
+        if (damage.apply)
+            damage.apply(copy);
+        TableRecorder recorder(wanted);
+        MemoryVolume volume(copy);
+        EXPECT_EQ(ReadFileTable(volume, Letter, recorder), damage.apply ? TablePass::Walk : TablePass::Done);
+    }
+}
