@@ -577,12 +577,16 @@ TEST(FileTable, WhatDoesNotAddUpLeavesTheDriveToTheWalk)
     ASSERT_GT(image.size(), 1u << 20);
     const size_t file = RecordNamed(image, L"nonresident.bin");
     const size_t linked = RecordWithList(image);
+    const size_t resident = RecordNamed(image, L"resident.bin");
+    const size_t link = RecordNamed(image, L"elsewhere.bin");
     const size_t names = RecordNamed(image, L"names");
     const size_t inner = RecordNamed(image, L"\x6587\x4EF6\x5939");
     ASSERT_TRUE(file);
     ASSERT_TRUE(linked);
     ASSERT_TRUE(names);
     ASSERT_TRUE(inner);
+    ASSERT_TRUE(resident);
+    ASSERT_TRUE(link);
     const uint64_t innerReference = ReferenceAt(image, inner);
     const uint64_t fileReference = ReferenceAt(image, file);
     size_t table = 0;
@@ -636,6 +640,19 @@ TEST(FileTable, WhatDoesNotAddUpLeavesTheDriveToTheWalk)
          [&](std::vector<uint8_t>& i) {
              RecordEdit r(i, file);
              r.bytes()[r.Value(r.Attribute(0x30)) + 0x41] = 2;
+         }},
+        {"one of a file's hard links made a short name, without its long one",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, link);
+             for (size_t a = r.Attribute(0x30); a; a = r.Attribute(0x30, a)) {
+                 if (r.bytes()[r.Value(a) + 0x40] == 13)  // elsewhere.bin
+                     r.bytes()[r.Value(a) + 0x41] = 2;
+             }
+         }},
+        {"a resident value shorter than its attribute",
+         [&](std::vector<uint8_t>& i) {
+             RecordEdit r(i, resident);
+             r.Put16(r.Attribute(0x80) + 0x10, 296);
          }},
         {"a file marked as a folder",
          [&](std::vector<uint8_t>& i) {

@@ -127,7 +127,7 @@ def fill(root):
     # Reparse points the walk never follows: a folder's symbolic link and a
     # junction (ntfs-3g's own links are Interix files, not reparse points).
     set_reparse(os.path.join(root, "link-to-names"), 0xA000000C, "names", "names", struct.pack("<I", 1))
-    set_reparse(os.path.join(root, "junction"), 0xA0000003, "\\??\\N:\\names", "N:\\names", b"")
+    set_reparse(os.path.join(root, "junction"), 0xA0000003, "\\??\\B:\\names", "B:\\names", b"")
 
 
 def set_reparse(folder, tag, substitute, printed, flags):
