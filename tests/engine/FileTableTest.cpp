@@ -8,6 +8,7 @@
 #include "FolderWalk.h"
 #include "Handle.h"
 #include "MemAndFileWalker.h"
+#include "NoMemory.h"
 #include "NtfsVolume.h"
 #include "Reference.h"
 #include "RuntimeApi.h"
@@ -696,4 +697,46 @@ TEST(FileTable, WhatDoesNotAddUpLeavesTheDriveToTheWalk)
         MemoryVolume volume(copy);
         EXPECT_EQ(ReadFileTable(volume, Letter, recorder), damage.apply ? TablePass::Walk : TablePass::Done);
     }
+}
+
+// Memory that runs out at any allocation of the pass: while the table is
+// read, the drive is left to the walk; while its files are handed over,
+// the pass ends there, as a walk does; never a file that is not there, and
+// every block given back (the guarded heap checks them).
+TEST(FileTable, MemoryRunningOutAtAnyAllocationEndsCleanly)
+{
+    std::vector<uint8_t> image = ImageBytes();
+    ASSERT_GT(image.size(), 1u << 20);
+    const Wanted wanted = [](uint64_t size) { return size == 1300; };
+    TableRecorder reference(wanted);
+    {
+        MemoryVolume volume(image);
+        ASSERT_EQ(ReadFileTable(volume, Letter, reference), TablePass::Done);
+    }
+    int walks = 0;
+    for (LONG allowed = 0; allowed < 1000; ++allowed) {
+        SCOPED_TRACE(allowed);
+        TableRecorder recorder(wanted);
+        MemoryVolume volume(image);
+        TablePass pass;
+        bool refused;
+        {
+            NoMemoryAfter limit(allowed);
+            pass = ReadFileTable(volume, Letter, recorder);
+            refused = NoMemoryAfter::Refused();
+        }
+        if (!refused) {
+            EXPECT_EQ(pass, TablePass::Done);
+            EXPECT_EQ(recorder.met, reference.met);
+            EXPECT_GT(walks, 10);
+            return;
+        }
+        walks += pass == TablePass::Walk;
+        for (const auto& file : recorder.met)
+            EXPECT_EQ(reference.met.count(file), 1u);
+        if (pass == TablePass::Walk) {
+            EXPECT_TRUE(recorder.met.empty());
+        }
+    }
+    ADD_FAILURE() << "the pass never ended without running out";
 }
