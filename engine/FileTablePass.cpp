@@ -73,9 +73,19 @@ bool CountNames(FileTable& table)
 
 }  // namespace
 
+// A SUBST letter names a folder, and a network drive a share: neither is a
+// volume whose whole table the letter's paths lead into.
+bool IsVolumeLetter(const RuntimeApi& api, wchar_t letter)
+{
+    const wchar_t drive[3] = {letter, L':', L'\0'};
+    const char root[4] = {static_cast<char>(letter), ':', '\\', '\0'};
+    const WString target = DosDeviceTarget(api, drive);
+    return !target.empty() && target.substr(0, 4) != L"\\??\\" && api.GetDriveTypeA(root) != DRIVE_REMOTE;
+}
+
 TablePass RunFileTablePass(const RuntimeApi& api, wchar_t letter, FileTableVisitor& visitor)
 {
-    if (!IsNtfs(api, letter))
+    if (!IsVolumeLetter(api, letter) || !IsNtfs(api, letter))
         return TablePass::Walk;
     const wchar_t device[7] = {L'\\', L'\\', L'.', L'\\', letter, L':', L'\0'};
     FileHandle volume(api.CreateFileW(device, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -740,3 +740,52 @@ TEST(FileTable, MemoryRunningOutAtAnyAllocationEndsCleanly)
     }
     ADD_FAILURE() << "the pass never ended without running out";
 }
+
+namespace {
+
+DWORD WINAPI SubstTarget(LPCWSTR, LPWSTR target, DWORD size)
+{
+    const wchar_t text[] = L"\\??\\C:\\folder\0";
+    if (size < sizeof text / sizeof text[0])
+        return 0;
+    std::memcpy(target, text, sizeof text);
+    return sizeof text / sizeof text[0];
+}
+
+DWORD WINAPI NoTarget(LPCWSTR, LPWSTR, DWORD)
+{
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+}
+
+UINT WINAPI RemoteDrive(LPCSTR)
+{
+    return DRIVE_REMOTE;
+}
+
+}  // namespace
+
+// Letters that lead to no volume of their own are walked, NTFS or not.
+TEST(FileTable, OnlyAVolumesOwnLetterIsRead)
+{
+    struct Case {
+        const char* name;
+        void (*change)(RuntimeApi& api);
+        TablePass pass;
+    };
+    const Case cases[] = {
+        {"the volume's own letter", [](RuntimeApi&) {}, TablePass::Done},
+        {"a SUBST letter", [](RuntimeApi& api) { api.QueryDosDeviceW = SubstTarget; }, TablePass::Walk},
+        {"a letter the system cannot name", [](RuntimeApi& api) { api.QueryDosDeviceW = NoTarget; },
+         TablePass::Walk},
+        {"a network drive", [](RuntimeApi& api) { api.GetDriveTypeA = RemoteDrive; }, TablePass::Walk},
+        {"no volume query", [](RuntimeApi& api) { api.GetVolumeInformationW = nullptr; }, TablePass::Walk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RuntimeApi api = ScanApi();
+        c.change(api);
+        TableRecorder recorder([](uint64_t) { return false; });
+        EXPECT_EQ(RunFileTablePass(api, Letter, recorder), c.pass);
+    }
+}
