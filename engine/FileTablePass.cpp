@@ -88,6 +88,15 @@ TablePass RunFileTablePass(const RuntimeApi& api, wchar_t letter, FileTableVisit
     if (!IsVolumeLetter(api, letter) || !IsNtfs(api, letter))
         return TablePass::Walk;
     const wchar_t device[7] = {L'\\', L'\\', L'.', L'\\', letter, L':', L'\0'};
+    {
+        // What the system's cache still holds of the table is written out
+        // first, so that the sweep meets files as they stand. Flushing a
+        // volume takes a handle that may write, which nothing here does.
+        FileHandle flush(api.CreateFileW(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+        if (flush)
+            FlushFileBuffers(flush.Get());
+    }
     FileHandle volume(api.CreateFileW(device, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, 0, nullptr));
     if (!volume)
