@@ -80,7 +80,9 @@ bool IsVolumeLetter(const RuntimeApi& api, wchar_t letter)
     const wchar_t drive[3] = {letter, L':', L'\0'};
     const char root[4] = {static_cast<char>(letter), ':', '\\', '\0'};
     const WString target = DosDeviceTarget(api, drive);
-    return !target.empty() && target.substr(0, 4) != L"\\??\\" && api.GetDriveTypeA(root) != DRIVE_REMOTE;
+    // Wine names no letter that its mount manager does not know: an unnamed
+    // one is left to the raw open and the boot sector.
+    return target.substr(0, 4) != L"\\??\\" && api.GetDriveTypeA(root) != DRIVE_REMOTE;
 }
 
 TablePass RunFileTablePass(const RuntimeApi& api, wchar_t letter, FileTableVisitor& visitor)
