@@ -1,6 +1,9 @@
 // Prints what the scan costs: MD5 throughput, the disk pass against a bare
 // enumeration of the same tree, and the peak working set.
-//   ScanBench.exe [OpenSSL MD5 in MB/s] [number of files]
+//   ScanBench.exe [OpenSSL MD5 in MB/s] [number of files] [drive letter]
+// The drive, where given, is an NTFS volume holding the same tree at its
+// root, raw at \\.\X: (scripts/bench.sh): its file table is read there
+// beside the walk of its folders.
 #include "Handle.h"
 #include "Md5.h"
 #include "RuntimeApi.h"
@@ -171,7 +174,6 @@ int main(int argc, char** argv)
         files, {[&] { counted = EnumerateOnly(extendedRoot, basicInfo, api); }, [&] { diskPass(false); }, [&] { diskPass(true); }});
     const double enumeration = rates[0], pass = rates[1], opening = rates[2];
     const SIZE_T peakAfter = PeakWorkingSet();
-    context->Release();
 
     std::printf("Enumeration only:           %8.0f files/s  (%zu files)\n", enumeration, counted);
     std::printf("Disk pass, opening every file: %5.0f files/s  ratio %.3f\n", opening, opening / enumeration);
@@ -179,7 +181,36 @@ int main(int argc, char** argv)
                 pass / enumeration);
     std::printf("Peak working set of the process: %.1f MiB before the disk passes, %.1f MiB after\n", peakBefore / 1048576.0,
                 peakAfter / 1048576.0);
+    if (argc > 3) {
+        // In turn with the enumeration of the tree on C:, the floor of any
+        // walk, so that all three meet the same load.
+        const std::wstring drive = {static_cast<wchar_t>(argv[3][0]), L':'};
+        size_t listed = EnumerateOnly(L"\\\\?\\" + drive, basicInfo, api);
+        UINT walked = 0;
+        UINT read = 0;
+        auto drivePass = [&](bool readFileTable, UINT& seen) {
+            MemAndFileWalker walker(context);
+            walker.readFileTable = readFileTable;
+            walker.ScanDirectory(drive.c_str());
+            seen = walker.files;
+        };
+        const std::vector<double> ntfs =
+            BestOfThreeInTurn(files, {[&] { counted = EnumerateOnly(extendedRoot, basicInfo, api); },
+                                      [&] { listed = EnumerateOnly(L"\\\\?\\" + drive, basicInfo, api); },
+                                      [&] { drivePass(false, walked); }, [&] { drivePass(true, read); }});
+        std::printf("The same tree on an NTFS image at %ls (its files through ntfs-3g), in turn with C:'s:\n",
+                    drive.c_str());
+        std::printf("Enumeration only, C:        %8.0f files/s  (%zu files)\n", ntfs[0], counted);
+        std::printf("Enumeration only, %ls        %8.0f files/s  (%zu files)\n", drive.c_str(), ntfs[1], listed);
+        std::printf("Disk pass, walking %ls       %8.0f files/s  (%u files)  ratio %.3f to its enumeration\n",
+                    drive.c_str(), ntfs[2], walked, ntfs[2] / ntfs[1]);
+        std::printf("Disk pass, file table:      %8.0f files/s  (%u files)  ratio %.2f to C:'s enumeration\n",
+                    ntfs[3], read, ntfs[3] / ntfs[0]);
+        std::printf("Peak working set of the process after the file table: %.1f MiB\n",
+                    PeakWorkingSet() / 1048576.0);
+    }
     RemoveTree(root);
+    context->Release();
 
     // Last, so that its 16 MiB buffer stays out of the scan's peak.
     const double md5 = Md5MegabytesPerSecond();

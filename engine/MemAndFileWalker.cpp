@@ -172,6 +172,11 @@ void MemAndFileWalker::ScanDrives()
     }
 }
 
+bool MemAndFileWalker::BasicListing() const
+{
+    return api_.FindFirstFileExW && VersionNumber(api_.GetVersion()) >= 601;
+}
+
 void MemAndFileWalker::ScanShare(char letter, const WString& share)
 {
     // Every path of the share is opened wearing the token of the user whose
@@ -181,7 +186,7 @@ void MemAndFileWalker::ScanShare(char letter, const WString& share)
         unreachableShares_ += letter;
         return;
     }
-    FolderWalk walk(api_, *this, openEveryFile, api_.FindFirstFileExW && VersionNumber(api_.GetVersion()) >= 601);
+    FolderWalk walk(api_, *this, openEveryFile, BasicListing());
     WString path = L"\\\\?\\UNC" + share.substr(1);
     rootCount_ = 0;
     PushRoot(path);
@@ -191,9 +196,8 @@ void MemAndFileWalker::ScanShare(char letter, const WString& share)
 
 void MemAndFileWalker::ScanDirectory(const wchar_t* dir)
 {
-    const DWORD version = api_.GetVersion();
-    FolderWalk walk(api_, *this, openEveryFile, api_.FindFirstFileExW && VersionNumber(version) >= 601);
-    if (OsFamilyFromVersion(version) == Win9x) {
+    FolderWalk walk(api_, *this, openEveryFile, BasicListing());
+    if (OsFamilyFromVersion(api_.GetVersion()) == Win9x) {
         AString path = AnsiFromWide(dir);
         AString shown = path;
         walk.WalkFolder9x(path, shown);
@@ -204,6 +208,10 @@ void MemAndFileWalker::ScanDirectory(const wchar_t* dir)
         return;
     rootCount_ = 0;
     PushRoot(path);
+    // A drive's own root: its file table may stand for the walk.
+    const bool drive = dir[0] != L'\\' && dir[1] == L':' && dir[2] == L'\0';
+    if (drive && readFileTable && !openEveryFile && RunFileTablePass(api_, dir[0], *this) == TablePass::Done)
+        return;
     walk.WalkFolder(path);
 }
 
@@ -258,4 +266,35 @@ bool MemAndFileWalker::MountPointMet(WString& folder)
         return false;
     PushRoot(folder);
     return true;
+}
+
+bool MemAndFileWalker::WantedSize(unsigned long long size)
+{
+    return signatures_.HasSize(size);
+}
+
+bool MemAndFileWalker::TableStopped()
+{
+    return context->StopRequested();
+}
+
+void MemAndFileWalker::FilesCounted(UINT count, const wchar_t* shownFolder)
+{
+    const UINT before = files;
+    files += count;
+    if (files / 100 != before / 100)
+        ShowCount(*context, files, 0, shownFolder);
+}
+
+void MemAndFileWalker::TableFileMet(const wchar_t* path, unsigned long long size, const wchar_t* shownPath)
+{
+    OnFile(0, path, size, shownPath);
+}
+
+void MemAndFileWalker::MountedFolderMet(WString& folder)
+{
+    if (!MountPointMet(folder))
+        return;
+    FolderWalk walk(api_, *this, openEveryFile, BasicListing());
+    walk.WalkFolder(folder);
 }

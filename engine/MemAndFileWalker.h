@@ -4,6 +4,7 @@
 #pragma once
 
 #include "DriveList.h"
+#include "FileTablePass.h"
 #include "FileSystem.h"
 #include "FolderWalk.h"
 #include "MemoryPass.h"
@@ -22,7 +23,7 @@
 // thread owns one reference to it, taken by whoever started the thread.
 DWORD WINAPI ScanThreadProc(LPVOID context);
 
-class MemAndFileWalker : private FolderVisitor, private ModuleVisitor {
+class MemAndFileWalker : private FolderVisitor, private FileTableVisitor, private ModuleVisitor {
 public:
     explicit MemAndFileWalker(ScanContext* context,
                               const SignatureSet& signatures = ProductSignatures);
@@ -61,6 +62,9 @@ public:
     // Opens every file the disk pass meets instead of trusting the sizes of
     // its directory entries: the slow way, kept to compare results.
     bool openEveryFile = false;
+    // Reads an NTFS drive's file table where it can, instead of listing its
+    // folders; off, every drive is walked.
+    bool readFileTable = true;
     // The only call of a scan that opens a file: a test counts the opens here.
     ExaminedFile (*openFile)(const RuntimeApi& api, const wchar_t* path) = OpenForExamination;
     // Files of a signature's size that could not be opened or read.
@@ -81,6 +85,13 @@ private:
     void FileMet(const wchar_t* path, unsigned long long knownSize, const wchar_t* shownPath) override;
     bool MountPointMet(WString& folder) override;
     void ModuleMet(const wchar_t* path) override;
+    // What the file-table pass reports.
+    bool WantedSize(unsigned long long size) override;
+    bool TableStopped() override;
+    void FilesCounted(UINT count, const wchar_t* shownFolder) override;
+    void TableFileMet(const wchar_t* path, unsigned long long size, const wchar_t* shownPath) override;
+    void MountedFolderMet(WString& folder) override;
+    bool BasicListing() const;
 
     const SignatureSet signatures_;
     // The file-system redirection pair, the faster listing and the token

@@ -17,6 +17,8 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   googletest wine64 python3-pil
   xvfb xauth xdotool imagemagick fonts-wqy-microhei locales
+  # mkntfs and ntfs-3g make and fill the NTFS images of the file-table tests.
+  ntfs-3g
   # Wine's own fonts; Marlett draws the caption buttons.
   fonts-wine
 )
